@@ -1,0 +1,24 @@
+#pragma once
+// The one way the Upload module talks to the person in front of the screen: modal message
+// boxes (OK only), Yes/No questions, the status line of the main window and yields to the
+// event loop. The windows implement it with Qt; tests implement it with a recorder.
+
+#include <QString>
+
+namespace halvern {
+
+class Reporter {
+public:
+    virtual ~Reporter() = default;
+    // Modal box with an OK button only and no icon. An empty caption means the application
+    // title "Halvern!".
+    virtual void message_box(const QString& text, const QString& caption = QString()) = 0;
+    // Modal question with Yes and No buttons, no icon; true only for Yes.
+    virtual bool question(const QString& text, const QString& caption = QString()) = 0;
+    // The status line of the main window: icon 1 progress and success, 2 cancelled, 3 failure.
+    virtual void show_status(int icon, const QString& text) = 0;
+    // Let the event loop run once, so that windows repaint.
+    virtual void yield() = 0;
+};
+
+}  // namespace halvern
