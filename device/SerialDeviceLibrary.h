@@ -1,0 +1,35 @@
+#pragma once
+// The system's own link and port library over QSerialPort: the device commands and upload
+// frames of docs/device-link.md on a real serial line. Handles are numbers from the library's
+// own table, never operating-system descriptors.
+
+#include "app/SettingsStore.h"
+#include "device/DeviceLibrary.h"
+
+#include <memory>
+
+namespace halvern {
+
+class SerialDeviceLibrary : public DeviceLibrary {
+public:
+    // Port names "COM1" to "COM4" reach device paths through section "Ports" of settings
+    // (defaults /dev/ttyS0 to /dev/ttyS3); any other name is taken as a device path.
+    explicit SerialDeviceLibrary(SettingsStore& settings);
+    ~SerialDeviceLibrary() override;
+
+    std::int32_t init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,
+                                    std::int32_t timeout_ms) override;
+    std::int32_t close_port(std::int32_t handle) override;
+    std::int32_t query_upload_status(std::int32_t handle, DeviceReply& reply) override;
+    std::int32_t request_standby_mode(std::int32_t handle, DeviceReply& reply) override;
+    std::int32_t request_upload_mode(std::int32_t handle, DeviceReply& reply) override;
+    std::int32_t get_proj_info(std::int32_t handle, DeviceReply& reply) override;
+    std::int32_t send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) override;
+    std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override;
+
+private:
+    struct Private;
+    std::unique_ptr<Private> d;
+};
+
+}  // namespace halvern
