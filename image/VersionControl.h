@@ -5,12 +5,17 @@
 
 #include "upload/Reporter.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
 #include <span>
 
 namespace halvern {
+
+inline constexpr int kVersionControlLength = 768;     // header, entries and trailer
+inline constexpr int kVersionControlMinLength = 576;  // header and entries, no trailer
+inline constexpr int kFileEntries = 16;
 
 struct FileEntry {
     std::uint8_t sequence;            // entry i holds i + 1
@@ -38,8 +43,19 @@ struct VersionControlRecord {
     char trailer[192];
 
     QString release_name_text() const;   // before the first NUL (all 16 without one)
+    // The first four characters of release_version as "12.34" (NUL where the field holds NUL).
+    QString release_version_text() const;
+
+    // The record of a file's first bytes: bytes missing from a short file read as NUL.
+    static VersionControlRecord from_bytes(const QByteArray& bytes);
 };
 static_assert(sizeof(VersionControlRecord) == 768);
+
+// A window start..end fits the image buffer when end >= start and it spans at most
+// 1,048,576 addresses.
+bool window_fits_image(std::int64_t start, std::int64_t end);
+// The box shown for a window that does not fit: NAME is the entry name without extension.
+QString window_does_not_fit_message(const QString& name);
 
 // The byte total that sizes the progress bar, and the power of two it was divided by.
 struct ProgressTotals {
@@ -47,13 +63,17 @@ struct ProgressTotals {
     std::int16_t progress_divisor = 1;
 };
 
-// Big-endian value of count (0 to 4) bytes from start, most significant first. Wide
-// arithmetic: 4-byte values of 2^31 and above come out positive.
+// Big-endian value of count bytes from start, most significant first; count 0 gives 0.
+// Wide arithmetic: 4-byte values of 2^31 and above come out positive. count is at most 7;
+// bytes beyond the end of the span (a caller's fault) read as 0.
 std::int64_t get_big_endian(std::span<const std::uint8_t> bytes, int start, int count);
 
 // Reads and validates the version control file at path (the selected release's element of
 // version_files); working_directory is where NAME.mot files are looked for. Shows its own
-// messages. True when the file is valid and at least one entry is used.
+// messages. True when the file is valid and at least one entry is used; the record holds the
+// file (zero-filled past its end) and totals are set. Checks, in order: the length, the
+// declared length, then entry by entry its sequence, its window and its NAME.mot (found
+// without regard to letter case); the first failing check ends it.
 bool read_version_control_file(const QString& path, const QString& working_directory, VersionControlRecord& record,
                                ProgressTotals& totals, Reporter& reporter);
 
