@@ -1,0 +1,1 @@
+halvern_test(test_working_directory SOURCES test_working_directory.cpp LIBS halvern_dialog_workdir GUI)
