@@ -67,6 +67,10 @@ struct ProgressTotals {
 // Wide arithmetic: 4-byte values of 2^31 and above come out positive. count is at most 7;
 // bytes beyond the end of the span (a caller's fault) read as 0.
 std::int64_t get_big_endian(std::span<const std::uint8_t> bytes, int start, int count);
+inline std::int64_t get_big_endian(const QByteArray& bytes, int start, int count) {
+    return get_big_endian(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                    static_cast<std::size_t>(bytes.size())), start, count);
+}
 
 // Reads and validates the version control file at path (the selected release's element of
 // version_files); working_directory is where NAME.mot files are looked for. Shows its own

@@ -42,6 +42,7 @@ TEST(GetBigEndian, FirstByteIsMostSignificantAndWide) {
         {{0x12, 0x34}, 0, 0, 0},
     };
     for (const auto& c : cases) EXPECT_EQ(get_big_endian(c.bytes, c.start, c.count), c.value);
+    EXPECT_EQ(get_big_endian(QByteArray("\x00\x00\x02\x40", 4), 0, 4), 576);
 }
 
 TEST(ReadVersionControlFile, LengthsAndDeclaredLength) {
