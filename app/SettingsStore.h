@@ -5,11 +5,17 @@
 
 #include <QString>
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 class QSettings;
 
 namespace halvern {
+
+// A stored number: decimal digits with an optional leading "-", blanks around them allowed,
+// within the signed 32-bit range. Anything else is no number.
+std::optional<std::int32_t> parse_decimal(const QString& text);
 
 class SettingsStore {
 public:

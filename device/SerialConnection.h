@@ -27,8 +27,9 @@ public:
     // close_port with state.serial_handle; a nonzero result r shows
     // "Error " r " closing serial port.". serial_handle and "hndCom" keep their values.
     void close_serial_port();
-    // Reset Port: close_port with the stored "hndCom" (0 when absent or not a whole number);
-    // on 0 shows "Serial port has been reset.", otherwise nothing.
+    // Reset Port: close_port with the stored "hndCom" (0 when absent); on 0 shows
+    // "Serial port has been reset.", otherwise nothing. A stored value that is not a decimal
+    // number closes nothing and shows nothing.
     void reset_port();
 
     DeviceLibrary& library() { return library_; }

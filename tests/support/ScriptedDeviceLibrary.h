@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace halvern::test {
@@ -100,7 +101,7 @@ public:
 
 private:
     template <typename T>
-    static T pop(std::deque<T>& q, T fallback) {
+    static T pop(std::deque<T>& q, std::type_identity_t<T> fallback) {
         if (q.empty()) return fallback;
         T v = q.front();
         q.pop_front();

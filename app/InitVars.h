@@ -1,0 +1,23 @@
+#pragma once
+// Start-up: the configuration the program reads from the settings store before the main
+// window shows, and the path of the help file beside the program.
+
+#include "app/AppState.h"
+#include "app/SettingsStore.h"
+
+#include <QString>
+
+namespace halvern {
+
+// Loads "Working Directory", "Port" and "Baud Rate" of section "Startup" into state and writes
+// the defaults back: the program's directory for an empty working directory, "COM1" for an
+// empty port, "38400" for a baud rate that reads as 0. A stored baud rate that is not a whole
+// number reads as 0. Values are not validated further; a port or directory that does not
+// exist fails later where it is used.
+void init_vars(AppState& state, SettingsStore& settings, const QString& program_dir);
+
+// The help file "upload.hlp" in program_dir: appended directly when the directory already
+// ends with a separator (the root of a volume), otherwise with one separator between.
+QString help_file_path(const QString& program_dir);
+
+}  // namespace halvern

@@ -1,0 +1,1 @@
+halvern_test(test_serial_connection SOURCES test_serial_connection.cpp LIBS halvern_device)

@@ -1,0 +1,124 @@
+// The serial connection against a scripted library: the "hndCom" mirror, close errors and
+// Reset Port.
+#include "device/SerialConnection.h"
+
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/ScriptedDeviceLibrary.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace halvern;
+using halvern::test::RecordingReporter;
+using halvern::test::ScriptedDeviceLibrary;
+
+namespace {
+
+struct Rig {
+    QTemporaryDir tmp;
+    SettingsStore settings{tmp.filePath("settings.ini")};
+    AppState state;
+    ScriptedDeviceLibrary library;
+    RecordingReporter reporter;
+    SerialConnection connection{library, state, settings, reporter};
+
+    std::int32_t open(std::int32_t baud = 19200, std::int32_t timeout = 5000) {
+        return connection.open_serial_port(state.serial_handle, state.port_name, baud, timeout);
+    }
+    QString stored() const { return settings.startup("hndCom", "<absent>"); }
+};
+
+}  // namespace
+
+TEST(SerialConnection, OpenPassesArgumentsAndMirrorsTheHandle) {
+    Rig r;
+    r.state.port_name = "COM3";
+    r.library.next_handle = -42;
+    EXPECT_EQ(r.open(19200, 5000), kOk);
+    EXPECT_EQ(r.state.serial_handle, -42);
+    EXPECT_EQ(r.stored(), "-42");
+    ASSERT_EQ(r.library.calls.size(), 1u);
+    EXPECT_EQ(r.library.calls[0], "open COM3 19200 5000");
+    EXPECT_TRUE(r.reporter.events.isEmpty());
+}
+
+TEST(SerialConnection, FailedOpenReturnsTheResultAndWritesNothing) {
+    Rig r;
+    r.state.port_name = "COM2";
+    r.settings.set_startup("hndCom", "7");
+    r.state.serial_handle = 7;
+    r.library.open_results = {kPortNotFound};
+    EXPECT_EQ(r.open(), kPortNotFound);
+    EXPECT_EQ(r.stored(), "7");
+    EXPECT_EQ(r.state.serial_handle, 7);
+    EXPECT_TRUE(r.reporter.events.isEmpty());  // the caller reports it in its own words
+}
+
+TEST(SerialConnection, CloseUsesTheHandleAndReportsNonzeroResults) {
+    struct Case { std::int32_t result; QStringList boxes; };
+    const Case cases[] = {
+        {kOk, {}},
+        {kInvalidHandle, {"Error 6 closing serial port."}},
+        {-1, {"Error -1 closing serial port."}},
+    };
+    for (const Case& c : cases) {
+        Rig r;
+        r.state.port_name = "COM1";
+        ASSERT_EQ(r.open(), kOk);
+        r.library.close_results = {c.result};
+        r.connection.close_serial_port();
+        EXPECT_EQ(r.library.calls.back(), "close 100");
+        EXPECT_EQ(r.reporter.boxes(), c.boxes) << c.result;
+        // The box carries the application title, i.e. no caption of its own.
+        for (const QString& e : r.reporter.events) EXPECT_TRUE(e.startsWith("box: ")) << e.toStdString();
+        EXPECT_EQ(r.state.serial_handle, 100);
+        EXPECT_EQ(r.stored(), "100");
+    }
+}
+
+TEST(SerialConnection, ResetPortClosesTheStoredHandle) {
+    struct Case {
+        const char* stored;  // nullptr: key absent
+        std::int32_t result;
+        std::vector<std::string> calls;
+        QStringList boxes;
+    };
+    const Case cases[] = {
+        {nullptr, kOk, {"close 0"}, {"Serial port has been reset."}},
+        {"", kOk, {"close 0"}, {"Serial port has been reset."}},
+        {"123", kOk, {"close 123"}, {"Serial port has been reset."}},
+        {"-5", kOk, {"close -5"}, {"Serial port has been reset."}},
+        {" 77 ", kOk, {"close 77"}, {"Serial port has been reset."}},
+        {"123", kInvalidHandle, {"close 123"}, {}},  // failure is silent
+        {"abc", kOk, {}, {}},                        // not a number: nothing closed, nothing shown
+        {"12x", kOk, {}, {}},
+        {"1.5", kOk, {}, {}},
+        {"99999999999", kOk, {}, {}},
+    };
+    for (const Case& c : cases) {
+        Rig r;
+        if (c.stored) r.settings.set_startup("hndCom", c.stored);
+        r.state.serial_handle = 555;
+        r.library.close_results = {c.result};
+        r.connection.reset_port();
+        EXPECT_EQ(r.library.calls, c.calls) << (c.stored ? c.stored : "<absent>");
+        EXPECT_EQ(r.reporter.boxes(), c.boxes) << (c.stored ? c.stored : "<absent>");
+        EXPECT_EQ(r.state.serial_handle, 555);  // the in-memory handle is neither used nor changed
+    }
+}
+
+TEST(SerialConnection, SecondResetAfterOpenAndCloseClosesTheSameHandle) {
+    Rig r;
+    r.state.port_name = "COM1";
+    r.library.next_handle = 31;
+    ASSERT_EQ(r.open(), kOk);
+    r.connection.close_serial_port();
+    EXPECT_EQ(r.stored(), "31");
+    r.library.close_results = {kOk, kInvalidHandle};
+    r.connection.reset_port();
+    r.connection.reset_port();
+    const std::vector<std::string> expected{"open COM1 19200 5000", "close 31", "close 31", "close 31"};
+    EXPECT_EQ(r.library.calls, expected);
+    EXPECT_EQ(r.reporter.boxes(), QStringList{"Serial port has been reset."});
+}
