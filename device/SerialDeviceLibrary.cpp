@@ -1,0 +1,294 @@
+// The link and port library over QSerialPort. Every call runs to completion on the caller's
+// thread with QSerialPort's blocking waits, so it needs no event loop and works the same
+// inside a running application. The wire format is that of docs/device-link.md.
+
+#include "device/SerialDeviceLibrary.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QSerialPort>
+#include <QThread>
+
+#include <map>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+namespace halvern {
+
+namespace {
+
+constexpr int kRequestSize = 6;
+constexpr int kReplySize = 263;
+constexpr int kReplyBlockOffset = 5;
+constexpr int kReplyBlockSize = 256;
+constexpr int kFrameHeaderRead = 10;  // up to and including the length at bytes 8 and 9
+
+constexpr std::uint8_t kCodeQueryStatus = 0x51;
+constexpr std::uint8_t kCodeStandby = 0x53;
+constexpr std::uint8_t kCodeUploadMode = 0x55;
+constexpr std::uint8_t kCodeIdentity = 0x49;
+
+const QByteArray kFrameLeadIn("\xE3\x57", 2);
+
+std::uint8_t byte_at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
+
+// What an open failure of QSerialPort means to the caller.
+std::int32_t open_failure(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::DeviceNotFoundError ? kPortNotFound : kAccessDenied;
+}
+
+}  // namespace
+
+struct SerialDeviceLibrary::Private {
+    struct Port {
+        std::unique_ptr<QSerialPort> serial;
+        QString path;
+        std::int32_t baud_rate = 0;
+        std::int32_t timeout_ms = 0;
+        std::uint8_t request_number = 0;
+        // Bytes read from the line but not yet handed out: whatever followed the last frame.
+        QByteArray pending;
+    };
+
+    explicit Private(SettingsStore& s) : settings(s) {}
+
+    SettingsStore& settings;
+    std::map<std::int32_t, Port> ports;
+    std::int32_t next_handle = 1;
+
+    Port* find(std::int32_t handle) {
+        auto it = ports.find(handle);
+        return it == ports.end() ? nullptr : &it->second;
+    }
+
+    std::int32_t take_handle() {
+        // Numbers are never reused within a run; past the top of the range start again at 1,
+        // skipping any still held.
+        while (next_handle <= 0 || ports.count(next_handle) != 0)
+            next_handle = next_handle <= 0 ? 1 : next_handle + 1;
+        return next_handle++;
+    }
+
+    // "COM1" to "COM4" through section "Ports" of the settings; the default is written back so
+    // that the technician finds the line to edit. Any other name is a device path as it is.
+    QString device_path(const QString& name) {
+        for (int n = 1; n <= 4; ++n) {
+            const QString com = QStringLiteral("COM%1").arg(n);
+            if (name.compare(com, Qt::CaseInsensitive) != 0) continue;
+            const QString section = QStringLiteral("Ports");
+            if (!settings.contains(section, com))
+                settings.set(section, com, QStringLiteral("/dev/ttyS%1").arg(n - 1));
+            return settings.get(section, com).trimmed();
+        }
+        return name;
+    }
+
+    // Discards whatever the port holds unread, in the driver and in the library.
+    static void discard_input(Port& port) {
+        port.serial->clear(QSerialPort::Input);
+        port.serial->readAll();
+        port.pending.clear();
+    }
+
+    // Reads until port.pending holds at least count bytes or the deadline has passed.
+    static std::int32_t fill(Port& port, qsizetype count, const QDeadlineTimer& deadline) {
+        QSerialPort& serial = *port.serial;
+        while (true) {
+            port.pending += serial.readAll();
+            if (port.pending.size() >= count) return kOk;
+            if (deadline.hasExpired()) return kTimeout;
+            if (!serial.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
+                const auto error = serial.error();
+                if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) return kReadFault;
+                serial.clearError();
+            }
+        }
+    }
+
+    // Writes bytes and waits until the driver has sent them on the line. The bound is the
+    // handle's time-out plus the time the bytes take at the line's rate.
+    static std::int32_t write_all(Port& port, const char* data, qsizetype size) {
+        QSerialPort& serial = *port.serial;
+        const qint64 line_ms = size * 10 * 1000 / std::max(port.baud_rate, 1);
+        const QDeadlineTimer deadline(port.timeout_ms + line_ms);
+        if (serial.write(data, size) != size) return kWriteFault;
+        while (serial.bytesToWrite() > 0) {
+            if (deadline.hasExpired()) return kWriteFault;
+            if (!serial.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
+                const auto error = serial.error();
+                if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) return kWriteFault;
+                serial.clearError();
+            }
+        }
+        // The driver's own output queue: wait until it is empty, within the same bound.
+        const int fd = static_cast<int>(serial.handle());
+        int queued = 0;
+        while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
+            if (deadline.hasExpired()) return kWriteFault;
+            QThread::msleep(1);
+        }
+        return kOk;
+    }
+
+    std::int32_t device_command(std::int32_t handle, std::uint8_t code, DeviceReply& reply) {
+        Port* port = find(handle);
+        if (!port) return kInvalidHandle;
+        port->serial->clearError();
+
+        char request[kRequestSize] = {'\xA5', '\x3C', static_cast<char>(code),
+                                      static_cast<char>(port->request_number++), 0, 0};
+        std::uint8_t check = 0;
+        for (int i = 0; i < kRequestSize - 1; ++i) check += static_cast<std::uint8_t>(request[i]);
+        request[kRequestSize - 1] = static_cast<char>(check);
+
+        // A late reply to an earlier request must never be taken for the answer to this one.
+        discard_input(*port);
+        if (const auto r = write_all(*port, request, kRequestSize); r != kOk) return r;
+
+        const QDeadlineTimer deadline(port->timeout_ms);
+        if (const auto r = fill(*port, kReplySize, deadline); r != kOk) return r;
+        const QByteArray answer = port->pending.left(kReplySize);
+        port->pending.remove(0, kReplySize);
+
+        std::uint32_t sum = 0;
+        for (int i = 0; i < kReplySize - 2; ++i) sum += byte_at(answer, i);
+        const std::uint32_t stated = (byte_at(answer, kReplySize - 2) << 8) | byte_at(answer, kReplySize - 1);
+        if (byte_at(answer, 0) != 0xA5 || byte_at(answer, 1) != 0xC3 || byte_at(answer, 2) != code ||
+            answer[3] != request[3] || (sum & 0xFFFF) != stated)
+            return kBadFrame;
+
+        for (int i = 0; i < kReplyBlockSize; ++i) reply[i] = byte_at(answer, kReplyBlockOffset + i);
+        const std::uint8_t result = byte_at(answer, 4);
+        return result == 0 ? kOk : 256 + result;
+    }
+};
+
+SerialDeviceLibrary::SerialDeviceLibrary(SettingsStore& settings) : d(std::make_unique<Private>(settings)) {}
+
+SerialDeviceLibrary::~SerialDeviceLibrary() {
+    for (auto& [handle, port] : d->ports) port.serial->close();
+}
+
+std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const char* port_name,
+                                                     std::int32_t baud_rate, std::int32_t timeout_ms) {
+    if (!port_name || baud_rate <= 0 || timeout_ms <= 0) return kInvalidParameter;
+    const QString path = d->device_path(QString::fromLocal8Bit(port_name).trimmed());
+    if (path.isEmpty()) return kPortNotFound;
+
+    struct stat st {};
+    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return kPortNotFound;
+    for (const auto& [h, port] : d->ports)
+        if (port.path == path) return kAccessDenied;
+
+    auto serial = std::make_unique<QSerialPort>();
+    serial->setPortName(path);
+    if (!serial->open(QIODevice::ReadWrite)) return open_failure(serial->error());
+
+    // Exclusive use: no further open of the device while it is held (the driver refuses it).
+    if (::ioctl(static_cast<int>(serial->handle()), TIOCEXCL) != 0) {
+        serial->close();
+        return kAccessDenied;
+    }
+    if (!serial->setBaudRate(baud_rate) || !serial->setDataBits(QSerialPort::Data8) ||
+        !serial->setParity(QSerialPort::NoParity) || !serial->setStopBits(QSerialPort::OneStop) ||
+        !serial->setFlowControl(QSerialPort::NoFlowControl)) {
+        serial->close();
+        return kInvalidParameter;
+    }
+
+    Private::Port port;
+    port.serial = std::move(serial);
+    port.path = path;
+    port.baud_rate = baud_rate;
+    port.timeout_ms = timeout_ms;
+    const std::int32_t h = d->take_handle();
+    d->ports.emplace(h, std::move(port));
+    handle = h;
+    return kOk;
+}
+
+std::int32_t SerialDeviceLibrary::close_port(std::int32_t handle) {
+    auto it = d->ports.find(handle);
+    if (it == d->ports.end()) return kInvalidHandle;
+    it->second.serial->close();
+    d->ports.erase(it);
+    return kOk;
+}
+
+std::int32_t SerialDeviceLibrary::query_upload_status(std::int32_t handle, DeviceReply& reply) {
+    return d->device_command(handle, kCodeQueryStatus, reply);
+}
+
+std::int32_t SerialDeviceLibrary::request_standby_mode(std::int32_t handle, DeviceReply& reply) {
+    return d->device_command(handle, kCodeStandby, reply);
+}
+
+std::int32_t SerialDeviceLibrary::request_upload_mode(std::int32_t handle, DeviceReply& reply) {
+    return d->device_command(handle, kCodeUploadMode, reply);
+}
+
+std::int32_t SerialDeviceLibrary::get_proj_info(std::int32_t handle, DeviceReply& reply) {
+    return d->device_command(handle, kCodeIdentity, reply);
+}
+
+std::int32_t SerialDeviceLibrary::send_data(std::int32_t handle, std::span<const std::uint8_t> frame,
+                                            std::int32_t& out) {
+    // The result convention of this call is "nonzero: sent"; the reason for a failure goes to
+    // the out-value.
+    Private::Port* port = d->find(handle);
+    if (!port) {
+        out = kInvalidHandle;
+        return 0;
+    }
+    if (frame.size() < static_cast<std::size_t>(kMinFrameLength) ||
+        frame.size() > static_cast<std::size_t>(kMaxFrameLength)) {
+        out = kInvalidParameter;
+        return 0;
+    }
+    port->serial->clearError();
+    out = Private::write_all(*port, reinterpret_cast<const char*>(frame.data()),
+                             static_cast<qsizetype>(frame.size()));
+    return out == kOk ? static_cast<std::int32_t>(frame.size()) : 0;
+}
+
+std::int32_t SerialDeviceLibrary::get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) {
+    out = 0;
+    Private::Port* port = d->find(handle);
+    if (!port) return kInvalidHandle;
+    if (buffer.empty()) return kInvalidParameter;
+    port->serial->clearError();
+    QByteArray& pending = port->pending;
+    const QDeadlineTimer deadline(port->timeout_ms);
+
+    // Hunt for the lead-in, discarding everything before it. A lone E3 at the end may be the
+    // first half of one and is kept.
+    while (true) {
+        const qsizetype at = pending.indexOf(kFrameLeadIn);
+        if (at >= 0) {
+            pending.remove(0, at);
+            break;
+        }
+        pending = pending.endsWith('\xE3') ? QByteArray("\xE3", 1) : QByteArray();
+        if (const auto r = Private::fill(*port, pending.size() + 1, deadline); r != kOk) return r;
+    }
+
+    // A frame that cannot be completed is given up from its lead-in on; the next hunt starts
+    // right after it, so a lead-in inside the abandoned bytes is still found.
+    auto give_up = [&](std::int32_t result) {
+        pending.remove(0, kFrameLeadIn.size());
+        return result;
+    };
+    if (const auto r = Private::fill(*port, kFrameHeaderRead, deadline); r != kOk) return give_up(r);
+    const int length = (byte_at(pending, 8) << 8) | byte_at(pending, 9);
+    if (length < kMinFrameLength || length > kMaxFrameLength) return give_up(kBadFrame);
+    if (static_cast<std::size_t>(length) > buffer.size()) return give_up(kInvalidParameter);
+    if (const auto r = Private::fill(*port, length, deadline); r != kOk) return give_up(r);
+
+    std::copy_n(reinterpret_cast<const std::uint8_t*>(pending.constData()), length, buffer.begin());
+    pending.remove(0, length);
+    out = length;
+    return kOk;
+}
+
+}  // namespace halvern

@@ -1,0 +1,5 @@
+# The system's own link and port library over QSerialPort.
+add_library(halvern_serial STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.cpp ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.h
+  ${CMAKE_CURRENT_LIST_DIR}/DeviceLibrary.h)
+target_link_libraries(halvern_serial PUBLIC halvern_settings halvern_headers Qt6::SerialPort)
