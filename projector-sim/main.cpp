@@ -1,0 +1,308 @@
+// projector-sim: a simulated projector on the master side of a pseudo-terminal.
+// The system under test opens the slave side as its serial port.
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "Device.h"
+
+using namespace halvern::sim;
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+void on_signal(int) { g_stop = 1; }
+
+double now_s() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void log_line(const std::string& s) {
+    std::fprintf(stderr, "%s\n", s.c_str());
+    std::fflush(stderr);
+}
+
+const char* kUsage =
+    "usage: projector-sim [options]\n"
+    "Plays a projector on the master side of a pseudo-terminal; the slave side is the port.\n"
+    "  --link PATH         make PATH a symbolic link to the slave device (an old link is replaced)\n"
+    "  --model TEXT        model name, up to 16 characters (default SIM-PROJECTOR)\n"
+    "  --version NNNN      operating-system version, four characters (default 0100)\n"
+    "  --state on|cooling|standby   power state at start (default on)\n"
+    "  --cooldown SECONDS  cool-down time after a standby request (default 10)\n"
+    "  --block-size N      block message size given in the reply to the version message (default 16384)\n"
+    "  --dump DIR          write each uploaded file as DIR/NAME.bin at its end-of-file message\n"
+    "  --baud-pace         move bytes no faster than the baud rate set on the line\n"
+    "  --fault SPEC        inject a fault; may be repeated:\n"
+    "                        drop-frame:K  corrupt-frame:K  wrong-seq:K   (K: the K-th frame of\n"
+    "                        role 1 received, from 1, retransmissions included; K may be a list 2,5)\n"
+    "                        no-reply:CODE  stay-cooling  refuse-standby  status3\n"
+    "                        block-size-zero  silent\n"
+    "  --once              exit 0 after one completed upload (the reset message)\n"
+    "  --help              this text\n"
+    "Prints \"ready SLAVEPATH\" on standard error once the port can be opened.\n"
+    "Exit codes: 0 stopped by SIGTERM/SIGINT or --once done; 1 set-up failure; 2 bad arguments.\n";
+
+int usage_error(const std::string& text) {
+    std::fprintf(stderr, "projector-sim: %s\n%s", text.c_str(), kUsage);
+    return 2;
+}
+
+unsigned baud_of(speed_t s) {
+    switch (s) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    default: return 0;
+    }
+}
+
+// Bytes allowed so far in one direction at ten bits a byte.
+struct Pace {
+    bool active = false;
+    double t0 = 0;
+    std::size_t done = 0;
+    std::size_t budget(double now, double bytes_per_s) {
+        if (!active) { active = true; t0 = now; done = 0; }
+        const double allowed = std::floor((now - t0) * bytes_per_s);
+        return allowed > double(done) ? std::size_t(allowed - double(done)) : 0;
+    }
+    double wait(double bytes_per_s) const { return 1.0 / bytes_per_s; }
+    void idle() { active = false; }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    DeviceConfig cfg;
+    std::string link_path;
+    bool pace = false;
+    bool once = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto value = [&](std::string* out) {
+            if (i + 1 >= argc) return false;
+            *out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--baud-pace") {
+            pace = true;
+        } else if (a == "--once") {
+            once = true;
+        } else if (a == "--link") {
+            if (!value(&link_path) || link_path.empty()) return usage_error("--link needs a path");
+        } else if (a == "--model") {
+            if (!value(&v) || v.size() > 16) return usage_error("--model needs a text of at most 16 characters");
+            cfg.model = v;
+        } else if (a == "--version") {
+            if (!value(&v) || v.size() != 4) return usage_error("--version needs four characters, e.g. 0105");
+            cfg.version = v;
+        } else if (a == "--state") {
+            if (!value(&v)) return usage_error("--state needs on, cooling or standby");
+            if (v == "on") cfg.state = Power::kOn;
+            else if (v == "cooling") cfg.state = Power::kCooling;
+            else if (v == "standby") cfg.state = Power::kStandby;
+            else return usage_error("--state needs on, cooling or standby");
+        } else if (a == "--cooldown") {
+            char* end = nullptr;
+            if (!value(&v)) return usage_error("--cooldown needs seconds");
+            cfg.cooldown_seconds = std::strtod(v.c_str(), &end);
+            if (*end || cfg.cooldown_seconds < 0 || cfg.cooldown_seconds > 9999)
+                return usage_error("--cooldown needs seconds from 0 to 9999");
+        } else if (a == "--block-size") {
+            char* end = nullptr;
+            if (!value(&v)) return usage_error("--block-size needs a number");
+            const long n = std::strtol(v.c_str(), &end, 10);
+            if (*end || n < 0 || n > 0x7FFFFFFF) return usage_error("--block-size needs a number");
+            cfg.block_message_size = static_cast<std::uint32_t>(n);
+        } else if (a == "--dump") {
+            if (!value(&cfg.dump_dir) || cfg.dump_dir.empty()) return usage_error("--dump needs a directory");
+        } else if (a == "--fault") {
+            std::string why;
+            if (!value(&v)) return usage_error("--fault needs a fault");
+            if (!parse_fault(v, &cfg.faults, &why)) return usage_error(why);
+        } else {
+            return usage_error("unknown option " + a);
+        }
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    int master = -1, slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
+        std::fprintf(stderr, "projector-sim: openpty: %s\n", std::strerror(errno));
+        return 1;
+    }
+    // A raw line until the system sets its own; no echo of what the device sends.
+    termios tio {};
+    tcgetattr(slave, &tio);
+    cfmakeraw(&tio);
+    cfsetispeed(&tio, B38400);
+    cfsetospeed(&tio, B38400);
+    tcsetattr(slave, TCSANOW, &tio);
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    const char* name = ttyname(slave);
+    if (!name) {
+        std::fprintf(stderr, "projector-sim: ttyname: %s\n", std::strerror(errno));
+        return 1;
+    }
+    const std::string slave_path = name;
+
+    if (!cfg.dump_dir.empty()) {
+        struct stat st {};
+        if (stat(cfg.dump_dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            std::fprintf(stderr, "projector-sim: --dump %s is not a directory\n", cfg.dump_dir.c_str());
+            return 1;
+        }
+    }
+
+    Projector device(cfg, log_line);
+    DeviceLink link(device, log_line);
+
+    if (!link_path.empty()) {
+        struct stat st {};
+        if (lstat(link_path.c_str(), &st) == 0) {
+            if (!S_ISLNK(st.st_mode)) {
+                std::fprintf(stderr, "projector-sim: %s exists and is not a symbolic link\n", link_path.c_str());
+                return 1;
+            }
+            unlink(link_path.c_str());
+        }
+        if (symlink(slave_path.c_str(), link_path.c_str()) != 0) {
+            std::fprintf(stderr, "projector-sim: symlink %s: %s\n", link_path.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    log_line("ready " + slave_path);
+
+    Bytes pending;
+    std::size_t pending_at = 0;
+    Pace in_pace, out_pace;
+    bool finishing = false;
+    double finish_deadline = 0;
+    std::uint8_t buf[65536];
+
+    while (!g_stop) {
+        double now = now_s();
+        double rate = 0;
+        if (pace) {
+            termios t {};
+            if (tcgetattr(master, &t) == 0) rate = baud_of(cfgetospeed(&t)) / 10.0;
+        }
+
+        // When --once is done: wait until the system has read the last acknowledgement.
+        if (finishing && pending_at == pending.size()) {
+            int unread = 0;
+            ioctl(slave, FIONREAD, &unread);
+            if (unread == 0 || now >= finish_deadline) break;
+        }
+
+        double timeout = 0.2;
+        if (auto d = link.next_deadline()) timeout = std::min(timeout, std::max(0.0, *d - now));
+        pollfd p {master, 0, 0};
+        std::size_t in_budget = sizeof buf;
+        if (rate > 0) {
+            int avail = 0;
+            ioctl(master, FIONREAD, &avail);
+            if (avail <= 0) in_pace.idle();
+            in_budget = std::min(in_budget, in_pace.budget(now, rate));
+            if (in_budget == 0) timeout = std::min(timeout, in_pace.wait(rate));
+        }
+        if (in_budget > 0) p.events |= POLLIN;
+        std::size_t out_budget = pending.size() - pending_at;
+        if (out_budget > 0) {
+            if (rate > 0) {
+                out_budget = std::min(out_budget, out_pace.budget(now, rate));
+                if (out_budget == 0) timeout = std::min(timeout, out_pace.wait(rate));
+            }
+            if (out_budget > 0) p.events |= POLLOUT;
+        }
+        if (finishing) timeout = std::min(timeout, 0.02);
+
+        const int r = poll(&p, 1, static_cast<int>(std::ceil(timeout * 1000)));
+        if (r < 0 && errno != EINTR) {
+            std::fprintf(stderr, "projector-sim: poll: %s\n", std::strerror(errno));
+            break;
+        }
+        now = now_s();
+        if (r > 0 && (p.revents & POLLIN)) {
+            const ssize_t n = read(master, buf, in_budget);
+            if (n > 0) {
+                if (rate > 0) in_pace.done += std::size_t(n);
+                link.receive(buf, std::size_t(n), now);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+                if (errno == EIO) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                else log_line(std::string("read: ") + std::strerror(errno));
+            }
+        } else if (r > 0 && (p.revents & (POLLHUP | POLLERR))) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        link.poll(now);
+
+        Bytes more = link.take_output();
+        if (!more.empty()) {
+            if (pending_at == pending.size()) {
+                pending.clear();
+                pending_at = 0;
+            }
+            pending.insert(pending.end(), more.begin(), more.end());
+            if (rate > 0 && out_budget == 0) out_budget = std::min(pending.size(), out_pace.budget(now, rate));
+            else if (rate == 0) out_budget = pending.size() - pending_at;
+        }
+        if (out_budget > 0 && pending_at < pending.size()) {
+            const std::size_t count = std::min(out_budget, pending.size() - pending_at);
+            const ssize_t n = write(master, pending.data() + pending_at, count);
+            if (n > 0) {
+                pending_at += std::size_t(n);
+                if (rate > 0) out_pace.done += std::size_t(n);
+            } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
+                log_line(std::string("write: ") + std::strerror(errno));
+            }
+        }
+        if (pending_at == pending.size()) {
+            out_pace.idle();
+            link.output_drained(now_s());
+        }
+
+        if (once && !finishing && link.reset_seen()) {
+            finishing = true;
+            finish_deadline = now + 2.0;
+        }
+    }
+
+    if (!link_path.empty()) unlink(link_path.c_str());
+    close(master);
+    close(slave);
+    if (finishing) log_line("upload complete, exiting");
+    return 0;
+}
