@@ -20,6 +20,7 @@
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace halvern {
 namespace {
@@ -497,6 +498,21 @@ TEST(SerialLibrary, WorksInsideARunningEventLoop) {
     loop.exec();
     EXPECT_EQ(result, kOk);
     EXPECT_EQ(reply, pattern_block(9));
+}
+
+TEST(SerialLibrary, HungUpLineFailsAtOnce) {
+    Bench bench;
+    ASSERT_EQ(bench.open(38400, 5000), kOk);
+    ::close(std::exchange(bench.pty.slave, -1));
+    ::close(std::exchange(bench.pty.master, -1));
+    std::vector<std::uint8_t> buffer(kReceiveBufferSize);
+    std::int32_t out = 0;
+    EXPECT_EQ(bench.library.get_data(bench.handle, buffer, out), kReadFault);
+    DeviceReply reply{};
+    EXPECT_EQ(bench.library.query_upload_status(bench.handle, reply), kWriteFault);
+    EXPECT_EQ(bench.library.send_data(bench.handle, frame_bytes(0), out), 0);
+    EXPECT_EQ(out, kWriteFault);
+    EXPECT_EQ(bench.library.close_port(bench.handle), kOk);
 }
 
 }  // namespace
