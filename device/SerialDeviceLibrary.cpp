@@ -9,6 +9,7 @@
 #include <QSerialPort>
 #include <QThread>
 
+#include <limits>
 #include <map>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -65,9 +66,11 @@ struct SerialDeviceLibrary::Private {
     std::int32_t take_handle() {
         // Numbers are never reused within a run; past the top of the range start again at 1,
         // skipping any still held.
-        while (next_handle <= 0 || ports.count(next_handle) != 0)
-            next_handle = next_handle <= 0 ? 1 : next_handle + 1;
-        return next_handle++;
+        auto advance = [](std::int32_t h) { return h >= std::numeric_limits<std::int32_t>::max() ? 1 : h + 1; };
+        while (ports.count(next_handle) != 0) next_handle = advance(next_handle);
+        const std::int32_t h = next_handle;
+        next_handle = advance(h);
+        return h;
     }
 
     // "COM1" to "COM4" through section "Ports" of the settings; the default is written back so
