@@ -28,9 +28,11 @@ namespace {
 volatile sig_atomic_t g_stop = 0;
 void on_signal(int) { g_stop = 1; }
 
+// Seconds since the program started; the device's clock starts at 0.
 double now_s() {
     using namespace std::chrono;
-    return duration<double>(steady_clock::now().time_since_epoch()).count();
+    static const steady_clock::time_point start = steady_clock::now();
+    return duration<double>(steady_clock::now() - start).count();
 }
 
 void log_line(const std::string& s) {
@@ -186,6 +188,7 @@ int main(int argc, char** argv) {
         }
     }
 
+    now_s();
     Projector device(cfg, log_line);
     DeviceLink link(device, log_line);
 
@@ -224,7 +227,8 @@ int main(int argc, char** argv) {
         if (finishing && pending_at == pending.size()) {
             int unread = 0;
             ioctl(slave, FIONREAD, &unread);
-            if (unread == 0 || now >= finish_deadline) break;
+            // The pty moves bytes to the slave side a moment after they are written.
+            if ((unread == 0 && now >= finish_deadline - 1.8) || now >= finish_deadline) break;
         }
 
         double timeout = 0.2;

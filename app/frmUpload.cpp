@@ -1,0 +1,299 @@
+#include "app/frmUpload.h"
+
+#include "app/CenterForm.h"
+#include "app/InitVars.h"
+#include "app/Pictures.h"
+#include "app/QtReporter.h"
+#include "app/TabStopDelegate.h"
+#include "dialogs/frmComPort.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocale>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace halvern {
+
+namespace {
+
+constexpr int kListTabStopDialogUnits = 128;
+// Design widths of the date and time panels: 1764 twips at 15 twips to the pixel.
+constexpr int kClockPanelWidth = 118;
+
+template <class W>
+W* named(W* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text) {
+    return named(new QLabel(text, parent), name);
+}
+
+QPushButton* button(QWidget* parent, const char* name, const QString& caption, bool enabled) {
+    auto* b = named(new QPushButton(caption, parent), name);
+    b->setEnabled(enabled);
+    return b;
+}
+
+QLineEdit* device_box(QWidget* parent, const char* name) {
+    // Read-only: typed characters, Backspace, Delete, paste and drops all leave the text
+    // alone; the system writes it with setText.
+    auto* box = named(new QLineEdit(parent), name);
+    box->setReadOnly(true);
+    return box;
+}
+
+QAction* item(QMenu* menu, const char* name, const QString& caption) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+}
+
+}  // namespace
+
+frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& library, frmUploadOptions options,
+                     QWidget* parent)
+    : QMainWindow(parent), state_(state), settings_(settings), library_(library), options_(std::move(options)) {
+    if (options_.reporter) {
+        reporter_ = options_.reporter;
+    } else {
+        own_reporter_ = std::make_unique<QtReporter>(this, [this](int icon, const QString& text) {
+            show_status(icon, text);
+        });
+        reporter_ = own_reporter_.get();
+    }
+    if (!options_.clock) options_.clock = [] { return QDateTime::currentDateTime(); };
+    program_dir_ = options_.program_dir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.program_dir;
+    connection_ = std::make_unique<SerialConnection>(library_, state_, settings_, *reporter_);
+
+    build();
+
+    // Load: the window is centred when it first shows (it needs its final size for that).
+    init_vars();
+    set_help_ids();
+    help_file_ = help_file_path(program_dir_);
+    set_list_tab_stop(*ui_.lstVersions, kListTabStopDialogUnits);
+}
+
+frmUpload::~frmUpload() = default;
+
+void frmUpload::build() {
+    setObjectName(QStringLiteral("frmUpload"));
+    setWindowTitle(QStringLiteral("Operating System Uploader"));
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    // Connected device.
+    ui_.Frame1 = named(new QGroupBox(QStringLiteral("Connected Device"), central), "Frame1");
+    ui_.Label1[0] = label(ui_.Frame1, "Label1_0", QStringLiteral("Model:"));
+    ui_.Label1[1] = label(ui_.Frame1, "Label1_1", QStringLiteral("O/S Version:"));
+    ui_.txtProjector = device_box(ui_.Frame1, "txtProjector");
+    ui_.txtVersion = device_box(ui_.Frame1, "txtVersion");
+    ui_.txtVersion->setMaximumWidth(ui_.txtVersion->fontMetrics().horizontalAdvance(QStringLiteral("000000.0000")));
+    auto* device = new QGridLayout(ui_.Frame1);
+    device->addWidget(ui_.Label1[0], 0, 0);
+    device->addWidget(ui_.txtProjector, 0, 1);
+    device->addWidget(ui_.Label1[1], 1, 0);
+    device->addWidget(ui_.txtVersion, 1, 1, Qt::AlignLeft);
+    device->setColumnStretch(1, 1);
+
+    ui_.imgOrvelleLogo = label(central, "imgOrvelleLogo", QString());
+    ui_.imgOrvelleLogo->setPixmap(maker_logo(120, 64));
+    ui_.imgOrvelleLogo->setAlignment(Qt::AlignCenter);
+
+    // Commands.
+    ui_.cmdSearch = button(central, "cmdSearch", QStringLiteral("&Find Device"), true);
+    ui_.cmdQueryStatus = button(central, "cmdQueryStatus", QStringLiteral("&Query Status"), false);
+    ui_.cmdUpload = button(central, "cmdUpload", QStringLiteral("Start &Upload"), false);
+    ui_.cmdExit = button(central, "cmdExit", QStringLiteral("E&xit"), true);
+    ui_.cmdSearch->setDefault(true);
+    auto* commands = new QVBoxLayout;
+    commands->addWidget(ui_.cmdSearch);
+    commands->addWidget(ui_.cmdQueryStatus);
+    commands->addWidget(ui_.cmdUpload);
+    commands->addStretch();
+    commands->addWidget(ui_.cmdExit);
+
+    // Release list.
+    ui_.Label2 = label(central, "Label2", QStringLiteral("Available Operating Systems"));
+    ui_.lblEmergencyMode = label(central, "lblEmergencyMode", QStringLiteral("Emergency Mode"));
+    QPalette red = ui_.lblEmergencyMode->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    ui_.lblEmergencyMode->setPalette(red);
+    QFont bold = ui_.lblEmergencyMode->font();
+    bold.setBold(true);
+    ui_.lblEmergencyMode->setFont(bold);
+    ui_.lblEmergencyMode->hide();
+    ui_.lblModel = label(central, "lblModel",
+                         QStringLiteral("Model") + QString(42, QLatin1Char(' ')) + QStringLiteral("Available Versions"));
+    ui_.lblVersion = label(central, "lblVersion", QStringLiteral("Version"));
+    ui_.lstVersions = named(new QListWidget(central), "lstVersions");
+    QFont arial = ui_.lstVersions->font();
+    arial.setFamilies({QStringLiteral("Arial")});
+    ui_.lstVersions->setFont(arial);
+    ui_.lstVersions->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    auto* heading = new QHBoxLayout;
+    heading->addWidget(ui_.Label2);
+    heading->addStretch();
+    heading->addWidget(ui_.lblEmergencyMode);
+    auto* columns = new QHBoxLayout;
+    columns->addWidget(ui_.lblModel);
+    columns->addStretch();
+    columns->addWidget(ui_.lblVersion);
+    auto* releases = new QVBoxLayout;
+    releases->addLayout(heading);
+    releases->addLayout(columns);
+    releases->addWidget(ui_.lstVersions, 1);
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(ui_.Frame1, 1);
+    top->addWidget(ui_.imgOrvelleLogo);
+    auto* bottom = new QHBoxLayout;
+    bottom->addLayout(releases, 1);
+    bottom->addLayout(commands);
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(top);
+    layout->addLayout(bottom, 1);
+
+    // Status bar: light and message, date, time.
+    ui_.staMain = named(new QStatusBar(this), "staMain");
+    setStatusBar(ui_.staMain);
+    auto* panel1 = named(new QWidget(ui_.staMain), "staMainPanel1");
+    ui_.staMainIcon = label(panel1, "staMainIcon", QString());
+    ui_.staMainIcon->setFixedSize(16, 16);
+    ui_.staMainText = label(panel1, "staMainText", QString());
+    auto* panel1_layout = new QHBoxLayout(panel1);
+    panel1_layout->setContentsMargins(2, 0, 2, 0);
+    panel1_layout->addWidget(ui_.staMainIcon);
+    panel1_layout->addWidget(ui_.staMainText, 1);
+    ui_.staMainDate = label(ui_.staMain, "staMainDate", QString());
+    ui_.staMainTime = label(ui_.staMain, "staMainTime", QString());
+    for (QLabel* clock : {ui_.staMainDate, ui_.staMainTime}) {
+        clock->setMinimumWidth(kClockPanelWidth);
+        clock->setAlignment(Qt::AlignCenter);
+    }
+    ui_.staMain->addWidget(panel1, 1);
+    ui_.staMain->addPermanentWidget(ui_.staMainDate);
+    ui_.staMain->addPermanentWidget(ui_.staMainTime);
+    update_time();
+    tmrClock_ = named(new QTimer(this), "tmrClock");
+    tmrClock_->setInterval(1000);
+    connect(tmrClock_, &QTimer::timeout, this, &frmUpload::update_time);
+    tmrClock_->start();
+
+    // Menus.
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    file->setObjectName(QStringLiteral("mnuFile"));
+    file->addSeparator()->setObjectName(QStringLiteral("mnuFileHyphen"));
+    ui_.mnuExit = item(file, "mnuExit", QStringLiteral("E&xit"));
+    QMenu* setup = menuBar()->addMenu(QStringLiteral("&Setup"));
+    setup->setObjectName(QStringLiteral("mnuSetup"));
+    ui_.mnuComPort = item(setup, "mnuComPort", QStringLiteral("&COM Port"));
+    setup->addSeparator()->setObjectName(QStringLiteral("mnuSetupHyphen"));
+    ui_.mnuWorkingDirectory = item(setup, "mnuWorkingDirectory", QStringLiteral("Working &Directory"));
+    setup->addSeparator()->setObjectName(QStringLiteral("mnuSetupHyphen1"));
+    ui_.mnuEmergencyMode = item(setup, "mnuEmergencyMode", QStringLiteral("&Emergency Mode"));
+    ui_.mnuEmergencyMode->setCheckable(true);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    help->setObjectName(QStringLiteral("mnuHelp"));
+    ui_.mnuHelpContents = item(help, "mnuHelpContents", QStringLiteral("&Contents"));
+    help->addSeparator()->setObjectName(QStringLiteral("mnuHelpHypen"));
+    ui_.mnuHelpAbout = item(help, "mnuHelpAbout", QStringLiteral("&About"));
+
+    connect(ui_.cmdSearch, &QPushButton::clicked, this, &frmUpload::on_cmdSearch_clicked);
+    connect(ui_.cmdQueryStatus, &QPushButton::clicked, this, &frmUpload::on_cmdQueryStatus_clicked);
+    connect(ui_.cmdUpload, &QPushButton::clicked, this, &frmUpload::on_cmdUpload_clicked);
+    connect(ui_.cmdExit, &QPushButton::clicked, this, &frmUpload::on_cmdExit_clicked);
+    connect(ui_.lstVersions, &QListWidget::clicked, this, &frmUpload::on_lstVersions_clicked);
+    connect(ui_.mnuExit, &QAction::triggered, this, &frmUpload::on_mnuExit_triggered);
+    connect(ui_.mnuComPort, &QAction::triggered, this, &frmUpload::on_mnuComPort_triggered);
+    connect(ui_.mnuWorkingDirectory, &QAction::triggered, this, &frmUpload::on_mnuWorkingDirectory_triggered);
+    connect(ui_.mnuEmergencyMode, &QAction::triggered, this, &frmUpload::on_mnuEmergencyMode_triggered);
+    connect(ui_.mnuHelpContents, &QAction::triggered, this, &frmUpload::on_mnuHelpContents_triggered);
+    connect(ui_.mnuHelpAbout, &QAction::triggered, this, &frmUpload::on_mnuHelpAbout_triggered);
+
+    // The design's client area, 7665 by 3495 twips, is the least the window starts with.
+    resize(sizeHint().expandedTo(QSize(7665 / 15, 3495 / 15)));
+}
+
+void frmUpload::init_vars() { halvern::init_vars(state_, settings_, program_dir_); }
+
+void frmUpload::show_status(int icon, const QString& text) {
+    if (icon < 1 || icon > 3) {
+        reporter_->message_box(QStringLiteral("Unable to display status message."));
+        return;
+    }
+    const QString& key = kStatusIconKeys[icon - 1];
+    ui_.staMainIcon->setPixmap(status_light(key, ui_.staMainIcon->width()));
+    ui_.staMainIcon->setProperty("iconKey", key);
+    ui_.staMainText->setText(text);
+}
+
+void frmUpload::set_help_ids() {
+    ui_.cmdSearch->setProperty("helpTopic", 9);
+    ui_.cmdUpload->setProperty("helpTopic", 11);
+}
+
+void frmUpload::update_time() {
+    const QDateTime now = options_.clock();
+    const QLocale locale;
+    ui_.staMainDate->setText(locale.toString(now.date(), QLocale::ShortFormat));
+    ui_.staMainTime->setText(locale.toString(now.time(), QLocale::ShortFormat));
+}
+
+bool frmUpload::emergency_mode() const { return ui_.mnuEmergencyMode->isChecked(); }
+
+void frmUpload::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        center_form(*this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+void frmUpload::closeEvent(QCloseEvent* event) {
+    event->accept();
+    end_program();
+}
+
+void frmUpload::end_program() {
+    if (ending_) return;
+    ending_ = true;
+    if (options_.end_program) options_.end_program();
+    else QCoreApplication::exit(0);
+}
+
+void frmUpload::on_cmdExit_clicked() {
+    library_.close_port(state_.serial_handle);
+    end_program();
+}
+
+void frmUpload::on_mnuExit_triggered() { end_program(); }
+
+void frmUpload::on_mnuComPort_triggered() {
+    frmComPort dialog(state_, settings_, *connection_, this);
+    dialog.exec();
+}
+
+void frmUpload::on_cmdSearch_clicked() {}
+void frmUpload::on_cmdQueryStatus_clicked() {}
+void frmUpload::on_cmdUpload_clicked() {}
+void frmUpload::on_lstVersions_clicked() {}
+void frmUpload::on_mnuEmergencyMode_triggered() {}
+void frmUpload::on_mnuWorkingDirectory_triggered() {}
+void frmUpload::on_mnuHelpContents_triggered() {}
+void frmUpload::on_mnuHelpAbout_triggered() {}
+
+}  // namespace halvern

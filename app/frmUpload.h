@@ -1,0 +1,141 @@
+#pragma once
+// The main window "Operating System Uploader": the connected device, the four commands, the
+// release list, the status bar with its light, date and time, and the File, Setup and Help
+// menus. Every widget's objectName is its control name.
+//
+// The window holds no device logic: the commands wired onto it reach the application state,
+// the serial connection and the reporter through the accessors below.
+
+#include "app/AppState.h"
+#include "app/SettingsStore.h"
+#include "device/DeviceLibrary.h"
+#include "device/SerialConnection.h"
+#include "upload/Reporter.h"
+
+#include <QDateTime>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+
+namespace halvern {
+
+struct frmUploadOptions {
+    QString program_dir;                  // empty: QCoreApplication::applicationDirPath()
+    std::function<void()> end_program;    // empty: QCoreApplication::exit(0)
+    Reporter* reporter = nullptr;         // null: message boxes on screen over this window
+    std::function<QDateTime()> clock;     // empty: QDateTime::currentDateTime
+};
+
+class frmUpload : public QMainWindow {
+    Q_OBJECT
+public:
+    // Runs the load handler: init_vars (defaults written to settings before the window
+    // shows), set_help_ids, the help file and the tab stop of lstVersions. The window is
+    // centred when it is first shown.
+    frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& library, frmUploadOptions options = {},
+              QWidget* parent = nullptr);
+    ~frmUpload() override;
+
+    // The controls, for the commands wired onto the window.
+    struct Controls {
+        QGroupBox* Frame1;
+        QLabel* Label1[2];
+        QLineEdit* txtProjector;
+        QLineEdit* txtVersion;
+        QPushButton* cmdSearch;
+        QPushButton* cmdQueryStatus;
+        QPushButton* cmdUpload;
+        QPushButton* cmdExit;
+        QLabel* Label2;
+        QLabel* lblModel;
+        QLabel* lblVersion;
+        QListWidget* lstVersions;
+        QLabel* lblEmergencyMode;
+        QLabel* imgOrvelleLogo;
+        QStatusBar* staMain;
+        QLabel* staMainIcon;   // panel 1: status light
+        QLabel* staMainText;   // panel 1: status message
+        QLabel* staMainDate;   // panel 2
+        QLabel* staMainTime;   // panel 3
+        QAction* mnuExit;
+        QAction* mnuComPort;
+        QAction* mnuWorkingDirectory;
+        QAction* mnuEmergencyMode;
+        QAction* mnuHelpContents;
+        QAction* mnuHelpAbout;
+    };
+    const Controls& ui() const { return ui_; }
+
+    AppState& state() { return state_; }
+    SettingsStore& settings() { return settings_; }
+    DeviceLibrary& library() { return library_; }
+    SerialConnection& connection() { return *connection_; }
+    Reporter& reporter() { return *reporter_; }
+
+    // Loads working directory, port and baud rate from the settings, writing defaults back.
+    void init_vars();
+    // Icon 1, 2 or 3 ("GREEN_LIGHT", "YELLOW_LIGHT", "RED_LIGHT") and the message into panel 1;
+    // any other icon shows "Unable to display status message." and leaves the bar alone.
+    void show_status(int icon, const QString& text);
+    // Help topic 9 on cmdSearch and 11 on cmdUpload, as the dynamic property "helpTopic".
+    void set_help_ids();
+    // Refreshes the date and time panels; runs every second.
+    void update_time();
+
+    bool emergency_mode() const;         // the check mark of mnuEmergencyMode
+    QString program_dir() const { return program_dir_; }
+    QString help_file() const { return help_file_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    // The close box ends the program without closing the port.
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    // Handlers of the commands wired on later.
+    void on_cmdSearch_clicked();
+    void on_cmdQueryStatus_clicked();
+    void on_cmdUpload_clicked();
+    void on_lstVersions_clicked();
+    void on_mnuEmergencyMode_triggered();
+    void on_mnuWorkingDirectory_triggered();
+    void on_mnuHelpContents_triggered();
+    void on_mnuHelpAbout_triggered();
+
+    // The serial port dialog, modally.
+    void on_mnuComPort_triggered();
+    // close_port with serial_handle, its result ignored, then the end of the program.
+    void on_cmdExit_clicked();
+    // The end of the program without closing the port.
+    void on_mnuExit_triggered();
+
+private:
+    void build();
+    void end_program();
+
+    AppState& state_;
+    SettingsStore& settings_;
+    DeviceLibrary& library_;
+    frmUploadOptions options_;
+    std::unique_ptr<Reporter> own_reporter_;
+    Reporter* reporter_ = nullptr;
+    std::unique_ptr<SerialConnection> connection_;
+    QString program_dir_;
+    QString help_file_;
+    Controls ui_{};
+    QTimer* tmrClock_ = nullptr;
+    bool centred_ = false;
+    bool ending_ = false;
+};
+
+}  // namespace halvern

@@ -1,0 +1,21 @@
+// The program: the main window over the serial-port library, configured from the user's
+// settings store.
+#include "app/AppState.h"
+#include "app/SettingsStore.h"
+#include "app/frmUpload.h"
+#include "device/SerialDeviceLibrary.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(halvern::kAppTitle);
+    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+
+    halvern::SettingsStore settings;
+    halvern::AppState state;
+    halvern::SerialDeviceLibrary library(settings);
+    halvern::frmUpload window(state, settings, library);
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,54 @@
+#pragma once
+// "Start &Upload": one whole upload of the selected release. In normal mode it confirms,
+// leads the projector from on through standby and cool-down into upload mode, reopens the
+// line at 38400 baud and runs the upload driver; in emergency mode it opens at 38400 baud and
+// runs the driver at once. The result goes to the status line; every path that opened the
+// port closes it.
+
+#include "device/SerialConnection.h"
+#include "image/VersionControl.h"
+#include "upload/Reporter.h"
+#include "upload/UploadView.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace halvern {
+
+// What the command needs besides the connection: the cool-down window, the version control
+// file of the selected release and the upload driver.
+struct UploadSteps {
+    // Shows the cool-down window modally; it sets state.cooldown_canceled.
+    std::function<void()> wait_for_cool_down;
+    // read_version_control_file of the selected release into the record.
+    std::function<bool(VersionControlRecord&)> read_version_control_file;
+    // upload_version with the record: true only when the whole release was transferred and closed.
+    std::function<bool(VersionControlRecord&)> upload_version;
+};
+
+class UploadCommand {
+public:
+    UploadCommand(SerialConnection& connection, Reporter& reporter, UploadView& view, UploadSteps steps);
+
+    // selected_line is the line of lstVersions the upload was started on (its last five
+    // characters are the version); emergency is the check mark of "&Emergency Mode".
+    void run(const QString& selected_line, bool emergency);
+
+private:
+    void run_emergency(VersionControlRecord& record);
+    void run_normal(const QString& selected_line, VersionControlRecord& record);
+    // show_status, close the port, end.
+    void stop(int icon, const QString& text);
+
+    SerialConnection& connection_;
+    AppState& state_;
+    DeviceLibrary& library_;
+    Reporter& reporter_;
+    UploadView& view_;
+    UploadSteps steps_;
+};
+
+inline const QString kUploadSuccess = QStringLiteral("The operating system has been uploaded successfully!");
+
+}  // namespace halvern

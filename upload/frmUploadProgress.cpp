@@ -1,0 +1,89 @@
+#include "upload/frmUploadProgress.h"
+
+#include "app/CenterForm.h"
+
+#include <QLabel>
+#include <QProgressBar>
+
+#include <algorithm>
+#include <cmath>
+
+namespace halvern {
+
+namespace {
+constexpr float kTwipsPerPixel = 15.0f;  // 1440 twips an inch at 96 dots an inch
+int px(float twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+}  // namespace
+
+std::array<float, 3> progress_mark_lefts(float bar_width_twips) {
+    const float quarter = bar_width_twips / 4.0f;
+    const float half = bar_width_twips / 2.0f;
+    return {quarter, half, half + quarter};
+}
+
+frmUploadProgress::frmUploadProgress() : QWidget(nullptr, Qt::Window) {
+    setObjectName(QStringLiteral("frmUploadProgress"));
+    setWindowTitle(QStringLiteral("Upload Operating System Status"));
+    setFixedSize(px(4905), px(600) + 8);
+
+    constexpr float kBarWidth = 4695.0f;
+    pgbStatus = new QProgressBar(this);
+    pgbStatus->setObjectName(QStringLiteral("pgbStatus"));
+    pgbStatus->setTextVisible(false);
+    pgbStatus->setGeometry(px(100), px(300), px(kBarWidth), 18);
+    pgbStatus->setRange(0, 100);
+
+    const char* texts[5] = {"0%", "25%", "50%", "75%", "100%"};
+    const float widths[5] = {210, 420, 300, 420, 390};
+    for (int i = 0; i < 5; ++i) {
+        Label1[i] = new QLabel(QLatin1String(texts[i]), this);
+        Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
+    }
+    // Load: the three middle marks follow the bar's width.
+    mark_lefts_ = progress_mark_lefts(kBarWidth);
+    const float lefts[5] = {105, mark_lefts_[0], mark_lefts_[1], mark_lefts_[2], 4520};
+    for (int i = 0; i < 5; ++i) Label1[i]->setGeometry(px(lefts[i]), px(75), px(widths[i]) + 4, 14);
+    center_form(*this);
+    set_value(0.0f);
+}
+
+void frmUploadProgress::set_maximum(float maximum) {
+    maximum_ = maximum;
+    pgbStatus->setMaximum(std::max(0, static_cast<int>(maximum)));
+    set_value(value_);
+}
+
+void frmUploadProgress::set_value(float value) {
+    value_ = value;
+    pgbStatus->setValue(std::clamp(static_cast<int>(value), pgbStatus->minimum(), pgbStatus->maximum()));
+}
+
+QtUploadView::~QtUploadView() { close_progress(); }
+
+void QtUploadView::set_busy(bool busy) {
+    if (busy)
+        main_window_.setCursor(Qt::WaitCursor);
+    else
+        main_window_.unsetCursor();
+}
+
+frmUploadProgress& QtUploadView::load() {
+    if (!progress_) progress_ = new frmUploadProgress();
+    return *progress_;
+}
+
+void QtUploadView::set_progress_maximum(float maximum) { load().set_maximum(maximum); }
+void QtUploadView::show_progress() { load().show(); }
+float QtUploadView::progress_maximum() const { return progress_ ? progress_->maximum() : 100.0f; }
+float QtUploadView::progress_value() const { return progress_ ? progress_->value() : 0.0f; }
+void QtUploadView::set_progress_value(float value) { load().set_value(value); }
+
+void QtUploadView::close_progress() {
+    if (progress_) {
+        progress_->hide();
+        delete progress_.data();
+        progress_.clear();
+    }
+}
+
+}  // namespace halvern

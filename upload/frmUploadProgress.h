@@ -1,0 +1,69 @@
+#pragma once
+// The progress window of an upload: one bar for the whole release with the marks 0%, 25%,
+// 50%, 75% and 100% above it. Modeless, without owner; the upload sets its range, advances
+// it block by block and closes it when the transfer has ended.
+
+#include "upload/UploadView.h"
+
+#include <QPointer>
+#include <QWidget>
+
+#include <array>
+
+class QLabel;
+class QProgressBar;
+
+namespace halvern {
+
+// Left edges, in twips from the client area's left edge, of the 25%, 50% and 75% marks for a
+// bar of the given width: width / 4, width / 2, and the sum of those two.
+std::array<float, 3> progress_mark_lefts(float bar_width_twips);
+
+class frmUploadProgress : public QWidget {
+    Q_OBJECT
+public:
+    frmUploadProgress();
+
+    QProgressBar* bar() const { return pgbStatus; }
+    // The marks' left edges as placed at load, in twips.
+    const std::array<float, 3>& mark_lefts() const { return mark_lefts_; }
+
+    // The bar's range and value are single-precision numbers; QProgressBar counts whole steps.
+    float maximum() const { return maximum_; }
+    float value() const { return value_; }
+    void set_maximum(float maximum);
+    void set_value(float value);
+
+private:
+    QProgressBar* pgbStatus;
+    std::array<QLabel*, 5> Label1{};
+    std::array<float, 3> mark_lefts_{};
+    float maximum_ = 100.0f;
+    float value_ = 0.0f;
+};
+
+// The upload's view in the real program: the hourglass over the main window and the
+// progress window, created on first use and destroyed when closed.
+class QtUploadView : public UploadView {
+public:
+    explicit QtUploadView(QWidget& main_window) : main_window_(main_window) {}
+    ~QtUploadView() override;
+
+    void set_busy(bool busy) override;
+    void set_progress_maximum(float maximum) override;
+    void show_progress() override;
+    float progress_maximum() const override;
+    float progress_value() const override;
+    void set_progress_value(float value) override;
+    void close_progress() override;
+
+    frmUploadProgress* window() const { return progress_; }
+
+private:
+    frmUploadProgress& load();
+
+    QWidget& main_window_;
+    QPointer<frmUploadProgress> progress_;
+};
+
+}  // namespace halvern
