@@ -1,0 +1,287 @@
+#include "link/FrameLayer.h"
+
+#include "image/VersionControl.h"
+
+#include <QString>
+
+#include <algorithm>
+
+namespace halvern {
+
+namespace {
+
+const QString kCommandNotSent = QStringLiteral("Unable to transmit command to device.");
+const QString kDataNotSent = QStringLiteral("Unable to transmit data to device.");
+const QString kOutOfRetries = QStringLiteral("Unable to communicate with device.  Maximum number of retries reached.");
+const QString kAckNotSent = QStringLiteral("Unable to communicate with device.");
+
+constexpr std::uint8_t kFrameLeadIn[8] = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01};
+constexpr std::uint8_t kMessageLeadIn[6] = {0x01, 0x01, 0x01, 0x03, 0x01, 0x01};
+
+// The four retries of a phase: an acknowledgement counts while the counter is 0 to 3; the
+// sixth transmission (counter 5) is never read.
+constexpr int kLastCountedRetry = 4;
+constexpr int kLastTransmission = 4;
+
+}  // namespace
+
+void put_big_endian(std::span<std::uint8_t> buffer, std::int64_t start, std::int64_t value, int count) {
+    // Index start holds the most significant byte; zero bytes are written too.
+    for (int k = 0; k < count; ++k) {
+        const std::int64_t index = start + k;
+        if (index >= 0 && index < static_cast<std::int64_t>(buffer.size()))
+            buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>((value >> (8 * (count - 1 - k))) & 0xFF);
+    }
+}
+
+std::int32_t compute_checksum(std::span<const std::uint8_t> buffer, std::int64_t from, std::int64_t to) {
+    if (from > to) return 0;
+    from = std::max<std::int64_t>(from, 0);
+    to = std::min<std::int64_t>(to, static_cast<std::int64_t>(buffer.size()) - 1);
+    std::uint32_t sum = 0;
+    for (std::int64_t i = from; i <= to; ++i) sum += buffer[static_cast<std::size_t>(i)];
+    return static_cast<std::int32_t>(sum % 65536u);
+}
+
+void build_frame_header(std::span<std::uint8_t> buffer) { std::copy(std::begin(kFrameLeadIn), std::end(kFrameLeadIn), buffer.begin()); }
+
+void build_message_header(std::span<std::uint8_t> buffer) {
+    std::copy(std::begin(kMessageLeadIn), std::end(kMessageLeadIn), buffer.begin());
+}
+
+FrameLayer::FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Reporter& reporter)
+    : library_(library), handle_(handle), reporter_(reporter) {}
+
+void FrameLayer::build_message(std::uint8_t code, std::uint8_t parameter, std::span<const std::uint8_t> data) {
+    const std::int64_t d = static_cast<std::int64_t>(data.size());
+    message_buffer_.assign(static_cast<std::size_t>(kMessageHeaderSize + d), 0);
+    build_message_header(message_buffer_);
+    put_big_endian(message_buffer_, 6, kMessageHeaderSize + d, 4);
+    message_buffer_[10] = code;
+    message_buffer_[11] = parameter;
+    std::copy(data.begin(), data.end(), message_buffer_.begin() + kMessageHeaderSize);
+    put_big_endian(message_buffer_, 12, d, 4);
+    put_big_endian(message_buffer_, 16, d == 0 ? 0 : compute_checksum(message_buffer_, 20, 19 + d), 2);
+    put_big_endian(message_buffer_, 18, compute_checksum(message_buffer_, 0, 17), 2);
+}
+
+void FrameLayer::resize_frame(std::size_t size) { frame_buffer_.assign(size, 0); }
+
+bool FrameLayer::send_frame() {
+    std::int32_t out = 0;
+    return library_.send_data(handle_, frame_buffer_, out) != 0;
+}
+
+bool FrameLayer::send_command_frame(std::uint8_t kind, std::uint8_t role, std::int16_t sequence) {
+    resize_frame(kFrameOverhead);
+    build_frame_header(frame_buffer_);
+    put_big_endian(frame_buffer_, 8, kFrameOverhead, 2);
+    frame_buffer_[10] = kind;
+    frame_buffer_[11] = role;
+    frame_buffer_[12] = static_cast<std::uint8_t>(sequence);
+    frame_buffer_[13] = 1;
+    frame_buffer_[14] = 1;
+    put_big_endian(frame_buffer_, 21, compute_checksum(frame_buffer_, 0, 20), 2);
+    frame_buffer_[25] = 0x7A;
+    frame_buffer_[26] = 0xCE;
+    return send_frame();
+}
+
+bool FrameLayer::send_data_frame(std::span<const std::uint8_t> source, std::int64_t first, std::int64_t last,
+                                 std::int64_t count, std::int32_t frame_count, std::int32_t frame_number,
+                                 std::int16_t sequence) {
+    const std::int64_t n = last - first + 1;
+    if (first < 0 || n < 0 || n > kFrameDataMax || count != n || last >= static_cast<std::int64_t>(source.size()) ||
+        frame_count < 0 || frame_count > 255 || frame_number < 0 || frame_number > 255)
+        return false;
+    resize_frame(static_cast<std::size_t>(n + kFrameOverhead));
+    build_frame_header(frame_buffer_);
+    put_big_endian(frame_buffer_, 8, count + kFrameOverhead, 2);
+    frame_buffer_[10] = kDataFrame;
+    frame_buffer_[11] = kTransmission;
+    frame_buffer_[12] = static_cast<std::uint8_t>(sequence);
+    frame_buffer_[13] = static_cast<std::uint8_t>(frame_count);
+    frame_buffer_[14] = static_cast<std::uint8_t>(frame_number);
+    std::copy_n(source.begin() + first, n, frame_buffer_.begin() + kFrameHeaderSize);
+    put_big_endian(frame_buffer_, 15, count, 4);
+    put_big_endian(frame_buffer_, 19, n, 2);
+    put_big_endian(frame_buffer_, 21, compute_checksum(frame_buffer_, 0, 20), 2);
+    put_big_endian(frame_buffer_, kFrameHeaderSize + count, compute_checksum(source, first, last), 2);
+    frame_buffer_[static_cast<std::size_t>(kFrameHeaderSize + count + 2)] = 0x7A;
+    frame_buffer_[static_cast<std::size_t>(kFrameHeaderSize + count + 3)] = 0xCE;
+    return send_frame();
+}
+
+bool FrameLayer::read_frame() {
+    resize_frame(kReceiveBufferSize);
+    return read_again();
+}
+
+bool FrameLayer::read_again() {
+    if (frame_buffer_.size() != static_cast<std::size_t>(kReceiveBufferSize)) resize_frame(kReceiveBufferSize);
+    std::int32_t out = 0;
+    return library_.get_data(handle_, frame_buffer_, out) == 0;
+}
+
+bool FrameLayer::send_message() {
+    const std::span<const std::uint8_t> message(message_buffer_);
+    const std::int64_t length = static_cast<std::int64_t>(message.size());
+    const std::int64_t frames = length / kFrameDataMax + (length % kFrameDataMax != 0 ? 1 : 0);
+    if (frames > kMaxMessageFrames) {
+        // The frame count is one byte: such a message cannot be framed at all.
+        reporter_.message_box(kDataNotSent);
+        return false;
+    }
+
+    // Begin phase.
+    std::int16_t counter = 0;
+    if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
+        reporter_.message_box(kCommandNotSent);
+        return false;
+    }
+    for (;;) {
+        if (counter > kLastTransmission) {
+            reporter_.message_box(kOutOfRetries);
+            return false;
+        }
+        if (read_frame()) {
+            if (frame_buffer_[12] == counter) break;
+            continue;  // not ours: read the next frame
+        }
+        ++counter;
+        if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
+            reporter_.message_box(kCommandNotSent);
+            return false;
+        }
+    }
+    if (counter >= kLastCountedRetry) {
+        reporter_.message_box(kOutOfRetries);
+        return false;
+    }
+
+    // Data phase.
+    std::int64_t first = 0;
+    const std::int64_t highest = length - 1;
+    for (std::int64_t n = 1; n <= frames; ++n) {
+        std::int64_t last = first + kFrameDataMax - 1;
+        if (last >= highest) last = highest;
+        const std::int64_t count = last - first + 1;
+        counter = 0;
+        auto transmit = [&] {
+            return send_data_frame(message, first, last, count, static_cast<std::int32_t>(frames),
+                                   static_cast<std::int32_t>(n), counter);
+        };
+        if (!transmit()) {
+            reporter_.message_box(kDataNotSent);
+            return false;
+        }
+        for (;;) {
+            if (counter > kLastTransmission) {
+                reporter_.message_box(kOutOfRetries);
+                return false;
+            }
+            if (read_frame()) {
+                if (frame_buffer_[12] == counter) {
+                    if (counter >= kLastCountedRetry) {
+                        reporter_.message_box(kOutOfRetries);
+                        return false;
+                    }
+                    break;
+                }
+                // A mismatched acknowledgement: the same frame again, counter unchanged.
+            } else {
+                ++counter;
+            }
+            if (!transmit()) {
+                reporter_.message_box(kDataNotSent);
+                return false;
+            }
+        }
+        first = last + 1;
+    }
+
+    // End phase: once any frame has been read after the end frame, the message counts as
+    // delivered.
+    bool result = false;
+    counter = 0;
+    if (!send_command_frame(kEndFrame, kTransmission, 0)) {
+        reporter_.message_box(kCommandNotSent);
+        return false;
+    }
+    for (;;) {
+        if (counter > kLastTransmission) return result;
+        if (read_frame()) {
+            result = true;
+            if (frame_buffer_[12] == counter) return true;
+            continue;
+        }
+        ++counter;
+        if (!send_command_frame(kEndFrame, kTransmission, counter)) {
+            reporter_.message_box(kCommandNotSent);
+            return result;
+        }
+    }
+}
+
+bool FrameLayer::receive_message() {
+    resize_frame(kReceiveBufferSize);
+    message_buffer_.assign(kMessageBufferSize, 0);
+    std::size_t position = 0;
+    int frame_counter = 1;
+
+    // Begin phase: four frames are examined for the device's begin frame.
+    int counter = 0;
+    bool read = read_again();
+    for (;;) {
+        if (counter >= kLastCountedRetry) return false;
+        if (read && frame_buffer_[10] == kBeginFrame && frame_buffer_[11] == kTransmission) break;
+        ++counter;
+        read = read_again();
+    }
+    if (!send_command_frame(kBeginFrame, kAcknowledgement, frame_buffer_[12])) {
+        reporter_.message_box(kCommandNotSent);
+        return false;
+    }
+
+    // Data phase, once per data frame; the frame count is that of the latest data frame.
+    int total = 0;
+    do {
+        counter = 0;
+        for (;;) {
+            if (counter >= kLastCountedRetry) return false;
+            read = read_frame();
+            if (read && frame_buffer_[10] == kDataFrame && frame_buffer_[11] == kTransmission) break;
+            ++counter;
+            read_again();  // one further frame, discarded
+        }
+        const std::int64_t length = get_big_endian(std::span<const std::uint8_t>(frame_buffer_), 19, 2);
+        total = frame_buffer_[13];
+        // A frame or a message that would not fit its buffer fails the exchange.
+        if (length > kReceivedFrameDataMax || position + static_cast<std::size_t>(length) > message_buffer_.size())
+            return false;
+        std::copy_n(frame_buffer_.begin() + kFrameHeaderSize, length, message_buffer_.begin() + static_cast<std::ptrdiff_t>(position));
+        position += static_cast<std::size_t>(length);
+        if (!send_command_frame(kDataFrame, kAcknowledgement, frame_buffer_[12])) {
+            reporter_.message_box(kAckNotSent);
+            return false;
+        }
+        ++frame_counter;
+    } while (frame_counter <= total);
+
+    // End phase: the cleared buffer is never the end frame, so three frames are examined.
+    resize_frame(kReceiveBufferSize);
+    counter = 0;
+    for (;;) {
+        if (counter >= kLastCountedRetry) return false;
+        if (read && frame_buffer_[10] == kEndFrame && frame_buffer_[11] == kTransmission) break;
+        ++counter;
+        read = read_again();
+    }
+    if (!send_command_frame(kEndFrame, kAcknowledgement, frame_buffer_[12])) {
+        reporter_.message_box(kAckNotSent);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace halvern

@@ -1,0 +1,82 @@
+#pragma once
+// The frame layer of the upload link. While the projector is in upload mode everything said
+// on the line is a message (a 20-byte envelope and its data) carried in frames: a begin
+// frame, data frames of at most 16,357 bytes and an end frame, each acknowledged by the other
+// side with a command frame that echoes the frame's sequence byte. Retries live here and
+// nowhere else; their counting is what the projector expects and must not be changed.
+
+#include "device/DeviceLibrary.h"
+#include "upload/Reporter.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace halvern {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline constexpr int kFrameOverhead = 27;            // header 23, data checksum 2, trailer 2
+inline constexpr int kFrameDataMax = 16357;          // a full data frame is 16,384 bytes
+inline constexpr int kFrameHeaderSize = 23;
+// A received frame's data must end inside the receive buffer: at most 16,362 bytes.
+inline constexpr int kReceivedFrameDataMax = kReceiveBufferSize - kFrameHeaderSize;
+inline constexpr int kMessageBufferSize = 327681;    // indices 0 to 327,680
+inline constexpr int kMaxMessageFrames = 255;
+inline constexpr int kMessageHeaderSize = 20;
+
+// Frame kinds (byte 10) and roles (byte 11).
+enum FrameKind : std::uint8_t { kBeginFrame = 1, kDataFrame = 2, kEndFrame = 3 };
+enum FrameRole : std::uint8_t { kTransmission = 1, kAcknowledgement = 2 };
+
+// Writes value into count bytes from start, most significant first; every byte is written.
+void put_big_endian(std::span<std::uint8_t> buffer, std::int64_t start, std::int64_t value, int count);
+// Sum of the bytes from..to inclusive modulo 65,536; 0 when from exceeds to.
+std::int32_t compute_checksum(std::span<const std::uint8_t> buffer, std::int64_t from, std::int64_t to);
+// Frame bytes 0 to 7: E3 57 01 01 01 03 01 01.
+void build_frame_header(std::span<std::uint8_t> buffer);
+// Message bytes 0 to 5: 01 01 01 03 01 01.
+void build_message_header(std::span<std::uint8_t> buffer);
+
+class FrameLayer {
+public:
+    // handle is the application's serial_handle: every exchange uses its current value.
+    FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Reporter& reporter);
+
+    Bytes& frame_buffer() { return frame_buffer_; }
+    Bytes& message_buffer() { return message_buffer_; }
+    const Bytes& message_buffer() const { return message_buffer_; }
+
+    // Fills message_buffer with one message: envelope code and parameter byte, the data, its
+    // length and both checksums (the header checksum covers the data checksum).
+    void build_message(std::uint8_t code, std::uint8_t parameter, std::span<const std::uint8_t> data);
+
+    // A 27-byte command frame in frame_buffer, transmitted. True when send_data reports it sent.
+    bool send_command_frame(std::uint8_t kind, std::uint8_t role, std::int16_t sequence);
+    // A data frame carrying source[first..last] (count bytes), transmitted.
+    bool send_data_frame(std::span<const std::uint8_t> source, std::int64_t first, std::int64_t last, std::int64_t count,
+                         std::int32_t frame_count, std::int32_t frame_number, std::int16_t sequence);
+
+    // Sends message_buffer as one message: begin frame, data frames, end frame, each until
+    // acknowledged or out of retries. Shows its own box on most failures.
+    bool send_message();
+    // Receives one message of the device into message_buffer (327,681 bytes, the message from
+    // index 0), acknowledging each frame. Gives up silently when the device does not answer.
+    bool receive_message();
+
+private:
+    // Reallocates frame_buffer to the receive size and reads one frame into it.
+    bool read_frame();
+    // Reads one more frame into frame_buffer as it stands.
+    bool read_again();
+    bool send_frame();
+    void resize_frame(std::size_t size);
+
+    DeviceLibrary& library_;
+    const std::int32_t& handle_;
+    Reporter& reporter_;
+    Bytes frame_buffer_;
+    Bytes message_buffer_;
+};
+
+}  // namespace halvern

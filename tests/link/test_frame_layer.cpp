@@ -1,0 +1,302 @@
+// The frame layer against the worked examples, byte for byte, and its retry counting.
+
+#include "link/FrameLayer.h"
+#include "tests/support/LinkPeer.h"
+#include "tests/support/RecordingReporter.h"
+
+#include <gtest/gtest.h>
+
+using namespace halvern;
+using namespace halvern::test;
+
+namespace {
+
+Frame hex(const char* text) {
+    Frame out;
+    unsigned v = 0;
+    int digits = 0;
+    for (const char* p = text; *p; ++p) {
+        const char c = *p;
+        if (c == ' ') continue;
+        v = v * 16 + static_cast<unsigned>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        if (++digits == 2) {
+            out.push_back(static_cast<std::uint8_t>(v));
+            v = 0;
+            digits = 0;
+        }
+    }
+    return out;
+}
+
+const QString kOutOfRetries = "Unable to communicate with device.  Maximum number of retries reached.";
+
+struct FrameLayerTest : ::testing::Test {
+    ScriptedDeviceLibrary lib;
+    RecordingReporter reporter;
+    std::int32_t handle = 7;
+    FrameLayer layer{lib, handle, reporter};
+
+    void message(std::uint8_t code, std::size_t data_bytes = 0) {
+        layer.build_message(code, 0, Frame(data_bytes, 0xAB));
+    }
+    std::vector<int> sequences(std::uint8_t kind) const {
+        std::vector<int> out;
+        for (const Frame& f : lib.sent_frames)
+            if (f[10] == kind && f[11] == 1) out.push_back(f[12]);
+        return out;
+    }
+    void read(const Frame& f) { lib.reads.push_back({kOk, f}); }
+    void timeout(int n = 1) {
+        for (int i = 0; i < n; ++i) lib.reads.push_back({kTimeout, {}});
+    }
+};
+
+}  // namespace
+
+TEST(FrameLayerNumbers, BigEndianAndChecksum) {
+    Frame b(6, 0xEE);
+    put_big_endian(b, 1, 0x0001A2B3, 4);
+    EXPECT_EQ(b, hex("EE 00 01 A2 B3 EE"));
+    put_big_endian(b, 0, 0, 2);
+    EXPECT_EQ(b, hex("00 00 01 A2 B3 EE"));
+
+    const Frame ff(300, 0xFF);
+    struct Case { std::int64_t from, to; std::int32_t sum; } cases[] = {
+        {0, 299, 10964},  // 76,500 - 65,536 = 2A D4
+        {0, 0, 255},
+        {5, 4, 0},        // first index beyond the last
+    };
+    for (const Case& c : cases) EXPECT_EQ(compute_checksum(ff, c.from, c.to), c.sum) << c.from << ".." << c.to;
+}
+
+TEST_F(FrameLayerTest, CommandFramesAreTheWorkedExamples) {
+    ASSERT_TRUE(layer.send_command_frame(1, 1, 0));
+    ASSERT_TRUE(layer.send_command_frame(1, 1, 1));
+    ASSERT_TRUE(layer.send_command_frame(2, 2, 0));
+    ASSERT_EQ(lib.sent_frames.size(), 3u);
+    EXPECT_EQ(lib.sent_frames[0], hex("E3 57 01 01 01 03 01 01 00 1B 01 01 00 01 01 00 00 00 00 00 00 01 61 00 00 7A CE"));
+    EXPECT_EQ(lib.sent_frames[1], hex("E3 57 01 01 01 03 01 01 00 1B 01 01 01 01 01 00 00 00 00 00 00 01 62 00 00 7A CE"));
+    EXPECT_EQ(lib.sent_frames[2], hex("E3 57 01 01 01 03 01 01 00 1B 02 02 00 01 01 00 00 00 00 00 00 01 63 00 00 7A CE"));
+}
+
+TEST_F(FrameLayerTest, MessageWithoutDataTravelsAsBeginDataEnd) {
+    LinkPeer peer(lib);
+    message(1);
+    ASSERT_TRUE(layer.send_message());
+    ASSERT_EQ(lib.sent_frames.size(), 3u);
+    EXPECT_EQ(lib.sent_frames[0][10], 1);
+    EXPECT_EQ(lib.sent_frames[1], hex("E3 57 01 01 01 03 01 01 00 2F 02 01 00 01 01 00 00 00 14 00 14 01 9E"
+                                      "01 01 01 03 01 01 00 00 00 14 01 00 00 00 00 00 00 00 00 1D"
+                                      "00 3A 7A CE"));
+    EXPECT_EQ(lib.sent_frames[2], hex("E3 57 01 01 01 03 01 01 00 1B 03 01 00 01 01 00 00 00 00 00 00 01 63 00 00 7A CE"));
+    EXPECT_TRUE(reporter.events.isEmpty());
+}
+
+TEST_F(FrameLayerTest, MessagesAreCutIntoFramesOf16357Bytes) {
+    struct Case { std::size_t length; std::vector<std::size_t> frames; } cases[] = {
+        {16357, {16357}},
+        {16358, {16357, 1}},
+        {2 * 16357 + 5, {16357, 16357, 5}},
+    };
+    for (const Case& c : cases) {
+        lib.sent_frames.clear();
+        LinkPeer peer(lib);
+        message(7, c.length - 20);
+        ASSERT_TRUE(layer.send_message());
+        std::vector<std::size_t> carried;
+        Frame joined;
+        for (const Frame& f : lib.sent_frames)
+            if (f[10] == 2) {
+                carried.push_back(f.size() - 27);
+                EXPECT_EQ(f[13], c.frames.size());
+                EXPECT_EQ(f[14], carried.size());
+                joined.insert(joined.end(), f.begin() + 23, f.end() - 4);
+            }
+        EXPECT_EQ(carried, c.frames) << c.length;
+        EXPECT_EQ(joined, layer.message_buffer());
+    }
+}
+
+TEST_F(FrameLayerTest, BeginPhaseRetries) {
+    // Five failed reads: six begin frames, sequence bytes 0 to 5, then the retries box.
+    timeout(5);
+    message(1);
+    EXPECT_FALSE(layer.send_message());
+    EXPECT_EQ(sequences(1), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(reporter.boxes(), QStringList{kOutOfRetries});
+
+    // A matching acknowledgement to the fifth transmission still runs out of retries.
+    lib.sent_frames.clear();
+    reporter.events.clear();
+    timeout(4);
+    read(ack(1, 4));
+    EXPECT_FALSE(layer.send_message());
+    EXPECT_EQ(sequences(1), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(reporter.boxes(), QStringList{kOutOfRetries});
+
+    // A mismatched acknowledgement is skipped without a new transmission.
+    lib.sent_frames.clear();
+    reporter.events.clear();
+    read(ack(1, 9));
+    read(ack(1, 0));
+    read(ack(2, 0));
+    read(ack(3, 0));
+    EXPECT_TRUE(layer.send_message());
+    EXPECT_EQ(sequences(1), (std::vector<int>{0}));
+    EXPECT_TRUE(reporter.events.isEmpty());
+}
+
+TEST_F(FrameLayerTest, DataPhaseRetransmitsTheSameFrame) {
+    read(ack(1, 0));
+    read(ack(2, 3));  // mismatch: same frame again, counter unchanged
+    timeout();        // counter 1
+    read(ack(2, 1));
+    read(ack(3, 0));
+    message(1);
+    EXPECT_TRUE(layer.send_message());
+    EXPECT_EQ(sequences(2), (std::vector<int>{0, 0, 1}));
+    for (const Frame& f : lib.sent_frames)
+        if (f[10] == 2) EXPECT_EQ(Frame(f.begin() + 23, f.end() - 4), layer.message_buffer());
+
+    // Out of retries in the data phase.
+    lib.sent_frames.clear();
+    read(ack(1, 0));
+    timeout(5);
+    EXPECT_FALSE(layer.send_message());
+    EXPECT_EQ(sequences(2), (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    EXPECT_EQ(reporter.boxes(), QStringList{kOutOfRetries});
+}
+
+TEST_F(FrameLayerTest, EndPhaseCountsAnyFrameAsDelivery) {
+    struct Case { std::vector<int> reads; bool result; std::vector<int> end_sequences; } cases[] = {
+        {{0}, true, {0}},
+        {{-1, -1, -1, -1, 4}, true, {0, 1, 2, 3, 4}},   // counter 4 still counts here
+        {{9, -1, -1, -1, -1, -1}, true, {0, 1, 2, 3, 4, 5}},  // a frame was read: delivered
+        {{-1, -1, -1, -1, -1}, false, {0, 1, 2, 3, 4, 5}},    // nothing read: no box either
+    };
+    for (const Case& c : cases) {
+        lib.sent_frames.clear();
+        reporter.events.clear();
+        read(ack(1, 0));
+        read(ack(2, 0));
+        for (int r : c.reads) r < 0 ? timeout() : read(ack(3, static_cast<std::uint8_t>(r)));
+        message(13);
+        EXPECT_EQ(layer.send_message(), c.result);
+        EXPECT_EQ(sequences(3), c.end_sequences);
+        EXPECT_TRUE(reporter.events.isEmpty());
+        lib.reads.clear();
+    }
+}
+
+TEST_F(FrameLayerTest, FramesThatCannotBeSent) {
+    struct Case { std::vector<std::int32_t> sends; QString box; } cases[] = {
+        {{0}, "Unable to transmit command to device."},
+        {{1, 0}, "Unable to transmit data to device."},
+        {{1, 1, 0}, "Unable to transmit command to device."},
+    };
+    for (const Case& c : cases) {
+        reporter.events.clear();
+        lib.send_results.assign(c.sends.begin(), c.sends.end());
+        read(ack(1, 0));
+        read(ack(2, 0));
+        message(1);
+        EXPECT_FALSE(layer.send_message());
+        EXPECT_EQ(reporter.boxes(), QStringList{c.box});
+        lib.reads.clear();
+    }
+}
+
+TEST_F(FrameLayerTest, MessageOfMoreThan255FramesIsNotSent) {
+    message(7, 255 * 16357 + 1 - 20);
+    EXPECT_FALSE(layer.send_message());
+    EXPECT_TRUE(lib.sent_frames.empty());
+    EXPECT_EQ(reporter.boxes(), QStringList{"Unable to transmit data to device."});
+}
+
+TEST_F(FrameLayerTest, ReceiveMessageAcknowledgesEveryFrame) {
+    const Frame reply = device_message(2, Frame{1, 2, 3, 4});
+    read(device_frame(1, 1, 5));
+    read(device_frame(2, 1, 6, reply));
+    read(device_frame(3, 1, 7));
+    ASSERT_TRUE(layer.receive_message());
+    ASSERT_EQ(layer.message_buffer().size(), 327681u);
+    EXPECT_EQ(Frame(layer.message_buffer().begin(), layer.message_buffer().begin() + 24), reply);
+    EXPECT_EQ(layer.message_buffer()[24], 0);
+    ASSERT_EQ(lib.sent_frames.size(), 3u);
+    EXPECT_EQ(lib.sent_frames[0], ack(1, 5));
+    EXPECT_EQ(lib.sent_frames[1], ack(2, 6));
+    EXPECT_EQ(lib.sent_frames[2], ack(3, 7));
+}
+
+TEST_F(FrameLayerTest, ReceiveMessageJoinsDataFramesAndTrustsByte13) {
+    // Two data frames in arrival order; then a frame count of 0 still counts as one frame.
+    read(device_frame(1, 1, 0));
+    read(device_frame(2, 1, 0, {0xA1, 0xA2}, 2, 1));
+    read(device_frame(2, 1, 1, {0xB1}, 2, 2));
+    read(device_frame(3, 1, 0));
+    ASSERT_TRUE(layer.receive_message());
+    EXPECT_EQ(Frame(layer.message_buffer().begin(), layer.message_buffer().begin() + 4), (Frame{0xA1, 0xA2, 0xB1, 0}));
+
+    read(device_frame(1, 1, 0));
+    read(device_frame(2, 1, 0, {0xC1}, 0, 1));
+    read(device_frame(3, 1, 0));
+    EXPECT_TRUE(layer.receive_message());
+    EXPECT_EQ(layer.message_buffer()[0], 0xC1);
+}
+
+TEST_F(FrameLayerTest, ReceiveMessageGivesUpSilently) {
+    const Frame data = device_frame(2, 1, 0, {1});
+    struct Case { const char* what; std::vector<Frame> frames; int reads; } cases[] = {
+        // begin phase: four frames examined, a fifth read
+        {"no begin frame", {}, 5},
+        {"data frames instead of a begin frame", {data, data, data, data, data}, 5},
+        // data phase: four attempts of a read and a discarded read
+        {"no data frame", {device_frame(1, 1, 0)}, 1 + 8},
+        // end phase: three frames examined, a fourth read
+        {"no end frame", {device_frame(1, 1, 0), data, data, data, data, data}, 1 + 1 + 4},
+    };
+    for (const Case& c : cases) {
+        lib.reads.clear();
+        lib.calls.clear();
+        for (const Frame& f : c.frames) read(f);
+        EXPECT_FALSE(layer.receive_message()) << c.what;
+        EXPECT_EQ(std::count(lib.calls.begin(), lib.calls.end(), "get_data"), c.reads) << c.what;
+        EXPECT_TRUE(reporter.events.isEmpty()) << c.what;
+    }
+}
+
+TEST_F(FrameLayerTest, ReceivedFramesAndMessagesThatDoNotFitFail) {
+    // A data count past the receive buffer.
+    Frame big = device_frame(2, 1, 0, {1});
+    put_be(big, 19, 16363, 2);
+    read(device_frame(1, 1, 0));
+    read(big);
+    EXPECT_FALSE(layer.receive_message());
+
+    // Twenty-one full frames are more than the message buffer holds.
+    lib.reads.clear();
+    read(device_frame(1, 1, 0));
+    const Frame full(16362, 0x5A);
+    for (int n = 1; n <= 21; ++n) read(device_frame(2, 1, 0, full, 21, static_cast<std::uint8_t>(n)));
+    read(device_frame(3, 1, 0));
+    EXPECT_FALSE(layer.receive_message());
+    EXPECT_EQ(layer.message_buffer().size(), 327681u);
+}
+
+TEST_F(FrameLayerTest, AcknowledgementsThatCannotBeSent) {
+    struct Case { std::vector<std::int32_t> sends; QString box; } cases[] = {
+        {{0}, "Unable to transmit command to device."},
+        {{1, 0}, "Unable to communicate with device."},
+        {{1, 1, 0}, "Unable to communicate with device."},
+    };
+    for (const Case& c : cases) {
+        reporter.events.clear();
+        lib.reads.clear();
+        lib.send_results.assign(c.sends.begin(), c.sends.end());
+        read(device_frame(1, 1, 0));
+        read(device_frame(2, 1, 0, {1}));
+        read(device_frame(3, 1, 0));
+        EXPECT_FALSE(layer.receive_message());
+        EXPECT_EQ(reporter.boxes(), QStringList{c.box});
+    }
+}
