@@ -34,8 +34,14 @@ void UploadCommand::run_emergency(VersionControlRecord& record) {
     }
     const bool uploaded = steps_.upload_version(record);
     view_.close_progress();
-    if (uploaded) reporter_.show_status(1, kUploadSuccess);
-    connection_.close_serial_port();
+    if (uploaded) {
+        reporter_.show_status(1, kUploadSuccess);
+        connection_.close_serial_port();
+    } else {
+        // A failed transfer never leaves an earlier success line standing.
+        connection_.close_serial_port();
+        reporter_.show_status(3, kUploadFailure);
+    }
 }
 
 void UploadCommand::run_normal(const QString& selected_line, VersionControlRecord& record) {
@@ -99,7 +105,7 @@ void UploadCommand::run_normal(const QString& selected_line, VersionControlRecor
         connection_.close_serial_port();
     } else {
         connection_.close_serial_port();
-        reporter_.show_status(3, QStringLiteral("There was an error uploading the operating system to the device."));
+        reporter_.show_status(3, kUploadFailure);
     }
 }
 

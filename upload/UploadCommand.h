@@ -50,5 +50,6 @@ private:
 };
 
 inline const QString kUploadSuccess = QStringLiteral("The operating system has been uploaded successfully!");
+inline const QString kUploadFailure = QStringLiteral("There was an error uploading the operating system to the device.");
 
 }  // namespace halvern

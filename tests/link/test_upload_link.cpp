@@ -5,6 +5,7 @@
 #include "tests/image/VersionFileBuilder.h"
 #include "tests/support/LinkPeer.h"
 #include "tests/support/RecordingReporter.h"
+#include "tests/support/SRecords.h"
 
 #include <QTemporaryDir>
 
@@ -14,29 +15,6 @@ using namespace halvern;
 using namespace halvern::test;
 
 namespace {
-
-// One S3 record per 16 bytes of data from address.
-QByteArray s3_records(std::uint32_t address, const Frame& data) {
-    QByteArray text;
-    for (std::size_t at = 0; at < data.size(); at += 16) {
-        const std::size_t n = std::min<std::size_t>(16, data.size() - at);
-        Frame rec{static_cast<std::uint8_t>(n + 5)};
-        const std::uint32_t a = address + static_cast<std::uint32_t>(at);
-        for (int k = 3; k >= 0; --k) rec.push_back(static_cast<std::uint8_t>(a >> (8 * k)));
-        rec.insert(rec.end(), data.begin() + static_cast<long>(at), data.begin() + static_cast<long>(at + n));
-        unsigned sum = 0;
-        for (std::uint8_t b : rec) sum += b;
-        rec.push_back(static_cast<std::uint8_t>(~sum));
-        text += "S3" + QByteArray(reinterpret_cast<const char*>(rec.data()), static_cast<qsizetype>(rec.size())).toHex().toUpper() + "\r\n";
-    }
-    return text + "S70500000000FA\r\n";
-}
-
-Frame pattern(std::size_t n) {
-    Frame out(n);
-    for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(i * 7 + 1);
-    return out;
-}
 
 const QString kOutOfRetries = "Unable to communicate with device.  Maximum number of retries reached.";
 

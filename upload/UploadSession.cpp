@@ -1,0 +1,32 @@
+#include "upload/UploadSession.h"
+
+#include "link/FrameLayer.h"
+#include "link/UploadLink.h"
+#include "upload/UploadCommand.h"
+#include "upload/UploadDriver.h"
+
+namespace halvern {
+
+bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& view, const UploadRequest& request) {
+    FrameLayer frames(connection.library(), connection.state().serial_handle, reporter);
+    UploadLink link(frames, reporter, view);
+    link.working_directory = request.working_directory;
+    UploadDriver driver(link, reporter, view, request.pause);
+
+    bool uploaded = false;
+    UploadSteps steps;
+    steps.wait_for_cool_down = request.wait_for_cool_down ? request.wait_for_cool_down : [] {};
+    steps.read_version_control_file = [&](VersionControlRecord& record) {
+        ProgressTotals totals;
+        return read_version_control_file(request.version_file, request.working_directory, record, totals, reporter);
+    };
+    steps.upload_version = [&](VersionControlRecord& record) {
+        uploaded = driver.upload_version(record, request.version_file);
+        return uploaded;
+    };
+    UploadCommand command(connection, reporter, view, std::move(steps));
+    command.run(request.selected_line, request.emergency);
+    return uploaded;
+}
+
+}  // namespace halvern

@@ -1,0 +1,31 @@
+#pragma once
+// One press of "Start &Upload" with everything it needs put together: the frame layer on the
+// application's serial handle, the upload link, the driver and the command. The main window
+// and the command-line uploader both start uploads through here.
+
+#include "device/SerialConnection.h"
+#include "upload/Reporter.h"
+#include "upload/UploadView.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace halvern {
+
+struct UploadRequest {
+    QString selected_line;      // the line of lstVersions the upload was started on
+    QString version_file;       // the full path of that release's version control file
+    QString working_directory;  // where its NAME.mot files are
+    bool emergency = false;     // the check mark of "&Emergency Mode"
+    // Shows the cool-down window modally; it sets cooldown_canceled.
+    std::function<void()> wait_for_cool_down;
+    // The pause before the first upload message; empty means one second with yields.
+    std::function<void()> pause;
+};
+
+// Runs the whole upload road; the outcome is on the status line (and in the boxes before
+// it). True only when the projector confirmed the whole release.
+bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& view, const UploadRequest& request);
+
+}  // namespace halvern
