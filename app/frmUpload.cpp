@@ -6,6 +6,11 @@
 #include "app/QtReporter.h"
 #include "app/TabStopDelegate.h"
 #include "dialogs/frmComPort.h"
+#include "dialogs/frmWorkingDirectory.h"
+#include "upload/StatusQuery.h"
+#include "upload/UploadSession.h"
+#include "upload/frmCoolDown.h"
+#include "upload/frmUploadProgress.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -62,6 +67,38 @@ QAction* item(QMenu* menu, const char* name, const QString& caption) {
 
 }  // namespace
 
+// lstVersions as the catalogue fills it.
+class frmUpload::ListBox : public ReleaseListView {
+public:
+    explicit ListBox(QListWidget& list) : list_(list) {}
+    void clear_lines() override { list_.clear(); }
+    void add_line(const QString& line) override { list_.addItem(line); }
+
+private:
+    QListWidget& list_;
+};
+
+// What "&Find Device" changes on the window.
+class frmUpload::SearchView : public DeviceSearchView {
+public:
+    explicit SearchView(frmUpload& window) : w_(window) {}
+    void set_busy(bool busy) override { busy ? w_.setCursor(Qt::WaitCursor) : w_.unsetCursor(); }
+    void clear_identity() override {
+        w_.ui_.txtProjector->clear();
+        w_.ui_.txtVersion->clear();
+        w_.ui_.cmdQueryStatus->setEnabled(false);
+    }
+    void show_identity(const QString& model, const QString& version) override {
+        w_.ui_.txtVersion->setText(version);
+        w_.ui_.txtProjector->setText(model);
+        w_.ui_.cmdQueryStatus->setEnabled(true);
+    }
+    void list_versions() override { w_.list_versions(); }
+
+private:
+    frmUpload& w_;
+};
+
 frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& library, frmUploadOptions options,
                      QWidget* parent)
     : QMainWindow(parent), state_(state), settings_(settings), library_(library), options_(std::move(options)) {
@@ -76,8 +113,11 @@ frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& li
     if (!options_.clock) options_.clock = [] { return QDateTime::currentDateTime(); };
     program_dir_ = options_.program_dir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.program_dir;
     connection_ = std::make_unique<SerialConnection>(library_, state_, settings_, *reporter_);
+    upload_view_ = std::make_unique<QtUploadView>(*this);
 
     build();
+    release_list_ = std::make_unique<ListBox>(*ui_.lstVersions);
+    search_view_ = std::make_unique<SearchView>(*this);
 
     // Load: the window is centred when it first shows (it needs its final size for that).
     init_vars();
@@ -217,6 +257,8 @@ void frmUpload::build() {
     connect(ui_.cmdUpload, &QPushButton::clicked, this, &frmUpload::on_cmdUpload_clicked);
     connect(ui_.cmdExit, &QPushButton::clicked, this, &frmUpload::on_cmdExit_clicked);
     connect(ui_.lstVersions, &QListWidget::clicked, this, &frmUpload::on_lstVersions_clicked);
+    // The keyboard moves the selection too.
+    connect(ui_.lstVersions, &QListWidget::itemSelectionChanged, this, &frmUpload::on_lstVersions_clicked);
     connect(ui_.mnuExit, &QAction::triggered, this, &frmUpload::on_mnuExit_triggered);
     connect(ui_.mnuComPort, &QAction::triggered, this, &frmUpload::on_mnuComPort_triggered);
     connect(ui_.mnuWorkingDirectory, &QAction::triggered, this, &frmUpload::on_mnuWorkingDirectory_triggered);
@@ -264,6 +306,11 @@ void frmUpload::showEvent(QShowEvent* event) {
 }
 
 void frmUpload::closeEvent(QCloseEvent* event) {
+    if (uploading_) {
+        // Ending the program now could leave the projector half-flashed.
+        event->ignore();
+        return;
+    }
     event->accept();
     end_program();
 }
@@ -276,23 +323,114 @@ void frmUpload::end_program() {
 }
 
 void frmUpload::on_cmdExit_clicked() {
+    if (uploading_) return;
     library_.close_port(state_.serial_handle);
     end_program();
 }
 
-void frmUpload::on_mnuExit_triggered() { end_program(); }
+void frmUpload::on_mnuExit_triggered() {
+    if (uploading_) return;
+    end_program();
+}
 
 void frmUpload::on_mnuComPort_triggered() {
     frmComPort dialog(state_, settings_, *connection_, this);
     dialog.exec();
 }
 
-void frmUpload::on_cmdSearch_clicked() {}
-void frmUpload::on_cmdQueryStatus_clicked() {}
-void frmUpload::on_cmdUpload_clicked() {}
-void frmUpload::on_lstVersions_clicked() {}
-void frmUpload::on_mnuEmergencyMode_triggered() {}
-void frmUpload::on_mnuWorkingDirectory_triggered() {}
+void frmUpload::on_cmdSearch_clicked() {
+    if (uploading_) return;
+    run_device_search(*connection_, *reporter_, *search_view_);
+}
+
+void frmUpload::on_cmdQueryStatus_clicked() {
+    if (uploading_) return;
+    query_device_status(*connection_, *reporter_);
+}
+
+void frmUpload::on_cmdUpload_clicked() {
+    if (uploading_) return;
+    // The release is the one selected when the button was pressed; without a selected line
+    // there is nothing to upload.
+    const QList<QListWidgetItem*> selected = ui_.lstVersions->selectedItems();
+    if (selected.isEmpty()) return;
+    const int line = ui_.lstVersions->row(selected.first());
+
+    UploadRequest request;
+    request.selected_line = selected.first()->text();
+    request.version_file = catalogue_.path_of(line);
+    request.working_directory = state_.working_directory;
+    request.emergency = emergency_mode();
+    request.pause = options_.upload_pause;
+    request.wait_for_cool_down = options_.wait_for_cool_down ? options_.wait_for_cool_down : [this] {
+        frmCoolDown window(library_, state_, *reporter_, this);
+        window.exec();
+    };
+    lock_commands(true);
+    run_upload(*connection_, *reporter_, *upload_view_, request);
+    lock_commands(false);
+}
+
+void frmUpload::lock_commands(bool locked) {
+    if (locked) {
+        uploading_ = true;
+        locked_.clear();
+        const std::initializer_list<QObject*> commands = {ui_.cmdSearch, ui_.cmdQueryStatus, ui_.cmdUpload,
+                                                          ui_.cmdExit, ui_.mnuExit, ui_.mnuComPort,
+                                                          ui_.mnuWorkingDirectory, ui_.mnuEmergencyMode};
+        for (QObject* command : commands) {
+            locked_.emplace_back(command, command->property("enabled").toBool());
+            command->setProperty("enabled", false);
+        }
+    } else {
+        for (const auto& [command, enabled] : locked_) command->setProperty("enabled", enabled);
+        locked_.clear();
+        uploading_ = false;
+    }
+}
+
+void frmUpload::on_lstVersions_clicked() {
+    if (uploading_) return;
+    ui_.cmdUpload->setEnabled(upload_enabled_for(static_cast<int>(ui_.lstVersions->selectedItems().size())));
+}
+
+void frmUpload::list_versions() {
+    catalogue_.list_versions(*release_list_, state_.working_directory, *reporter_,
+                             [this] { show_working_directory_dialog(); });
+    if (!uploading_) ui_.cmdUpload->setEnabled(false);
+}
+
+void frmUpload::on_mnuEmergencyMode_triggered() {
+    // The menu item is checkable: its check mark has already been inverted.
+    const bool on = emergency_mode();
+    state_.emergency_mode = on;
+    ui_.cmdQueryStatus->setEnabled(!ui_.txtProjector->text().isEmpty() && !ui_.txtVersion->text().isEmpty() && !on);
+    ui_.cmdSearch->setEnabled(!on);
+    ui_.cmdUpload->setEnabled(false);
+    ui_.lblEmergencyMode->setVisible(on);
+    if (on) {
+        list_versions();
+        ui_.txtProjector->clear();
+        ui_.txtVersion->clear();
+        show_status(1, QStringLiteral("In emergency mode."));
+    } else {
+        ui_.lstVersions->clear();
+        catalogue_.version_files.clear();
+        show_status(1, QStringLiteral("In normal mode."));
+    }
+}
+
+void frmUpload::on_mnuWorkingDirectory_triggered() { show_working_directory_dialog(); }
+
+void frmUpload::show_working_directory_dialog() {
+    WorkingDirectoryHooks hooks;
+    hooks.shows_device = [this] { return !ui_.txtProjector->text().isEmpty() && !ui_.txtVersion->text().isEmpty(); };
+    hooks.emergency_mode = [this] { return emergency_mode(); };
+    hooks.list_versions = [this] { list_versions(); };
+    frmWorkingDirectory dialog(state_, settings_, *reporter_, std::move(hooks), this);
+    dialog.exec();
+}
+
 void frmUpload::on_mnuHelpContents_triggered() {}
 void frmUpload::on_mnuHelpAbout_triggered() {}
 

@@ -10,6 +10,9 @@
 #include "app/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 #include "device/SerialConnection.h"
+#include "image/ReleaseCatalogue.h"
+#include "app/DeviceSearch.h"
+#include "upload/UploadView.h"
 #include "upload/Reporter.h"
 
 #include <QDateTime>
@@ -17,6 +20,8 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
+#include <vector>
 
 class QAction;
 class QGroupBox;
@@ -34,6 +39,9 @@ struct frmUploadOptions {
     std::function<void()> end_program;    // empty: QCoreApplication::exit(0)
     Reporter* reporter = nullptr;         // null: message boxes on screen over this window
     std::function<QDateTime()> clock;     // empty: QDateTime::currentDateTime
+    std::function<void()> upload_pause;   // empty: one second before the first upload message
+    // Shows the cool-down window modally; empty: frmCoolDown over this window.
+    std::function<void()> wait_for_cool_down;
 };
 
 class frmUpload : public QMainWindow {
@@ -93,6 +101,12 @@ public:
     void update_time();
 
     bool emergency_mode() const;         // the check mark of mnuEmergencyMode
+    // Refills lstVersions and version_files from the working directory; no line is then
+    // selected and "Start &Upload" is disabled.
+    void list_versions();
+    const ReleaseCatalogue& catalogue() const { return catalogue_; }
+    // True from the first device step of an upload to its last port close.
+    bool uploading() const { return uploading_; }
     QString program_dir() const { return program_dir_; }
     QString help_file() const { return help_file_; }
 
@@ -120,8 +134,14 @@ private slots:
     void on_mnuExit_triggered();
 
 private:
+    class ListBox;
+    class SearchView;
     void build();
     void end_program();
+    void show_working_directory_dialog();
+    // While an upload runs, the commands that would reuse or close its serial handle, or end
+    // the program mid-flash, are unavailable; afterwards each returns to its former state.
+    void lock_commands(bool locked);
 
     AppState& state_;
     SettingsStore& settings_;
@@ -136,6 +156,12 @@ private:
     QTimer* tmrClock_ = nullptr;
     bool centred_ = false;
     bool ending_ = false;
+    bool uploading_ = false;
+    ReleaseCatalogue catalogue_;
+    std::unique_ptr<ReleaseListView> release_list_;
+    std::unique_ptr<DeviceSearchView> search_view_;
+    std::unique_ptr<UploadView> upload_view_;
+    std::vector<std::pair<QObject*, bool>> locked_;
 };
 
 }  // namespace halvern
