@@ -412,11 +412,11 @@ void frmUpload::on_mnuEmergencyMode_triggered() {
         list_versions();
         ui_.txtProjector->clear();
         ui_.txtVersion->clear();
-        show_status(1, QStringLiteral("In emergency mode."));
+        reporter_->show_status(1, QStringLiteral("In emergency mode."));
     } else {
         ui_.lstVersions->clear();
         catalogue_.version_files.clear();
-        show_status(1, QStringLiteral("In normal mode."));
+        reporter_->show_status(1, QStringLiteral("In normal mode."));
     }
 }
 

@@ -9,6 +9,10 @@
 #include <QStringList>
 
 #include <deque>
+#include <ostream>
+
+// Readable QString values in test failures.
+inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
 
 namespace halvern::test {
 
