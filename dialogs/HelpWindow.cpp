@@ -112,7 +112,10 @@ bool HelpKeyFilter::eventFilter(QObject* watched, QEvent* event) {
     // Installed on a window, the key arrives there after the focused control passed it on.
     QWidget* start = widget;
     if (QWidget* focus = QApplication::focusWidget(); focus && widget->isAncestorOf(focus)) start = focus;
-    show_help(owner_, help_file_ ? help_file_() : QString(), help_topic_of(start));
+    // While a modal dialog is up every other window is blocked, so the help then belongs to
+    // the dialog, where it can be read and scrolled.
+    QWidget* owner = QApplication::activeModalWidget() ? QApplication::activeModalWidget() : owner_.data();
+    show_help(owner, help_file_ ? help_file_() : QString(), help_topic_of(start));
     return true;
 }
 

@@ -55,7 +55,8 @@ void show_help(QWidget* owner, const QString& help_file, int topic = 0);
 class HelpKeyFilter : public QObject {
     Q_OBJECT
 public:
-    // help_file gives the path at the moment F1 is pressed; owner owns the help window.
+    // help_file gives the path at the moment F1 is pressed; owner owns the help window, except
+    // while a modal dialog is open, which then owns it so that it is not blocked.
     HelpKeyFilter(QWidget* owner, std::function<QString()> help_file, QObject* parent = nullptr);
 
     // Installed on the application or on a window: F1 without modifiers opens the help.

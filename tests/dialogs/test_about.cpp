@@ -342,3 +342,20 @@ TEST(HelpKeyFilter, F1OpensTheTopicOfTheFocusedControl) {
         }
     }
 }
+
+TEST(HelpKeyFilter, F1InAModalDialogOpensAHelpWindowTheDialogDoesNotBlock) {
+    QWidget main_window;
+    HelpKeyFilter filter(&main_window, [] { return kHelpSource; });
+    qApp->installEventFilter(&filter);
+    FakeMachine m;
+    frmAbout about(m.options(), &main_window);
+    about.show();   // modal: every window but its own is blocked
+    ASSERT_EQ(QApplication::activeModalWidget(), &about);
+    QTest::keyClick(control<QPushButton>(about, "cmdOK"), Qt::Key_F1);
+    qApp->removeEventFilter(&filter);
+    HelpWindow* shown = about.findChild<HelpWindow*>();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->browser()->source().fragment(), "contents");
+    EXPECT_EQ(main_window.findChild<HelpWindow*>(QString(), Qt::FindDirectChildrenOnly), nullptr);
+    EXPECT_TRUE(about.isVisible());   // F1 does not close the box
+}
