@@ -5,6 +5,8 @@
 #include "app/Pictures.h"
 #include "app/QtReporter.h"
 #include "app/TabStopDelegate.h"
+#include "dialogs/HelpWindow.h"
+#include "dialogs/frmAbout.h"
 #include "dialogs/frmComPort.h"
 #include "dialogs/frmWorkingDirectory.h"
 #include "upload/StatusQuery.h"
@@ -124,6 +126,8 @@ frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& li
     set_help_ids();
     help_file_ = help_file_path(program_dir_);
     set_list_tab_stop(*ui_.lstVersions, kListTabStopDialogUnits);
+    // F1 on a button opens its help topic, anywhere else the contents.
+    QCoreApplication::instance()->installEventFilter(new HelpKeyFilter(this, [this] { return help_file_; }, this));
 }
 
 frmUpload::~frmUpload() = default;
@@ -431,7 +435,12 @@ void frmUpload::show_working_directory_dialog() {
     dialog.exec();
 }
 
-void frmUpload::on_mnuHelpContents_triggered() {}
-void frmUpload::on_mnuHelpAbout_triggered() {}
+void frmUpload::on_mnuHelpContents_triggered() { show_help(this, help_file_, 0); }
+
+void frmUpload::on_mnuHelpAbout_triggered() {
+    frmAboutOptions about;
+    about.reporter = options_.reporter;
+    frmAbout(about, this).exec();
+}
 
 }  // namespace halvern

@@ -5,14 +5,11 @@
 #include "app/AppState.h"
 #include "app/SettingsStore.h"
 #include "app/frmUpload.h"
+#include "dialogs/frmAbout.h"
 #include "dialogs/frmComPort.h"
 #include "dialogs/frmWorkingDirectory.h"
 #include "upload/frmCoolDown.h"
 #include "upload/frmUploadProgress.h"
-#if __has_include("dialogs/frmAbout.h")
-#include "dialogs/frmAbout.h"
-#define HAVE_ABOUT 1
-#endif
 
 #include <QAction>
 #include <QApplication>
@@ -125,9 +122,7 @@ int main(int argc, char** argv) {
     progress.set_value(420);
     ok &= save(progress, dir, "frmUploadProgress");
 
-#ifdef HAVE_ABOUT
     frmAbout about;
     ok &= save(about, dir, "frmAbout");
-#endif
     return ok ? 0 : 1;
 }

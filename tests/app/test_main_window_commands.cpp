@@ -3,6 +3,7 @@
 // locked while it runs.
 
 #include "app/frmUpload.h"
+#include "dialogs/HelpWindow.h"
 
 #include "tests/image/VersionFileBuilder.h"
 #include "tests/support/LinkPeer.h"
@@ -10,6 +11,8 @@
 #include "tests/support/SRecords.h"
 
 #include <QAction>
+#include <QFile>
+#include <QTextBrowser>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -195,4 +198,26 @@ TEST(MainWindowCommands, NormalUploadTurnsTheDeviceOffFirst) {
                            "question[]: Device must be powered off to enter upload mode.  Is it ok to turn device off?",
                            "status 1: The operating system has been uploaded successfully!"}));
     EXPECT_EQ(w.library.opens, w.library.closes);
+}
+
+TEST(MainWindowCommands, HelpOpensAtTheButtonsTopic) {
+    Window w;
+    // The help file beside the program.
+    w.window.reset();
+    ASSERT_TRUE(QFile::copy(QStringLiteral(HELP_FILE_SOURCE), w.tmp.filePath("upload.hlp")));
+    frmUploadOptions options;
+    options.program_dir = w.tmp.path();
+    options.reporter = &w.reporter;
+    w.window = std::make_unique<frmUpload>(w.state, w.settings, w.library, options);
+    w.window->show();
+
+    w.ui().mnuHelpContents->trigger();
+    HelpWindow& help = help_window_for(w.window.get());
+    EXPECT_TRUE(help.isVisible());
+    EXPECT_EQ(help.browser()->source().fileName(), "upload.hlp");
+
+    w.ui().cmdUpload->setEnabled(true);
+    w.ui().cmdUpload->setFocus();
+    QTest::keyClick(w.ui().cmdUpload, Qt::Key_F1);
+    EXPECT_EQ(help_window_for(w.window.get()).browser()->source().fragment(), "topic11");
 }
