@@ -1,0 +1,157 @@
+#include "halvern-upload/Arguments.h"
+
+#include <QRegularExpression>
+
+namespace halvern::cli {
+
+namespace {
+
+// A port is one of the four configured names or a device path (anything with a '/').
+std::optional<QString> port_name(const QString& text) {
+    static const QRegularExpression com(QStringLiteral("^COM[1-4]$"), QRegularExpression::CaseInsensitiveOption);
+    if (com.match(text).hasMatch()) return text.toUpper();
+    if (text.contains(QLatin1Char('/'))) return text;
+    return std::nullopt;
+}
+
+std::optional<int> positive_number(const QString& text) {
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
+    if (!digits.match(text).hasMatch()) return std::nullopt;
+    const int value = text.toInt();
+    if (value <= 0) return std::nullopt;
+    return value;
+}
+
+ParsedArguments fail(const QString& error) { return {std::nullopt, error}; }
+
+}  // namespace
+
+ParsedArguments parse_arguments(const QStringList& arguments) {
+    Options options;
+    std::optional<Command> command;
+    QStringList positional;
+
+    auto set_command = [&](Command c) -> bool {
+        if (command && *command != c) return false;
+        command = c;
+        return true;
+    };
+
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        QString argument = arguments.at(i);
+        if (argument == QLatin1String("--")) {
+            positional += arguments.mid(i + 1);
+            break;
+        }
+        if (!argument.startsWith(QLatin1String("--"))) {
+            if (argument.startsWith(QLatin1Char('-')) && argument.size() > 1)
+                return fail(QStringLiteral("unknown option %1").arg(argument));
+            positional << argument;
+            continue;
+        }
+        std::optional<QString> inline_value;
+        const qsizetype equals = argument.indexOf(QLatin1Char('='));
+        if (equals > 0) {
+            inline_value = argument.mid(equals + 1);
+            argument.truncate(equals);
+        }
+        const bool takes_value = argument == QLatin1String("--port") || argument == QLatin1String("--baud") ||
+                                 argument == QLatin1String("--dir") ||
+                                 argument == QLatin1String("--test-poll-interval-ms") ||
+                                 argument == QLatin1String("--test-read-timeout-ms");
+        QString value;
+        if (takes_value) {
+            if (inline_value) {
+                value = *inline_value;
+            } else if (i + 1 < arguments.size()) {
+                value = arguments.at(++i);
+            } else {
+                return fail(QStringLiteral("%1 needs a value").arg(argument));
+            }
+            if (value.isEmpty()) return fail(QStringLiteral("%1 needs a value").arg(argument));
+        } else if (inline_value) {
+            return fail(QStringLiteral("%1 takes no value").arg(argument));
+        }
+
+        if (argument == QLatin1String("--port")) {
+            const auto name = port_name(value);
+            if (!name) return fail(QStringLiteral("--port takes COM1 to COM4 or a device path, not %1").arg(value));
+            options.port = *name;
+        } else if (argument == QLatin1String("--baud")) {
+            const auto rate = positive_number(value);
+            if (!rate || (*rate != 9600 && *rate != 19200 && *rate != 38400))
+                return fail(QStringLiteral("--baud takes 9600, 19200 or 38400, not %1").arg(value));
+            options.baud = *rate;
+        } else if (argument == QLatin1String("--dir")) {
+            options.dir = value;
+        } else if (argument == QLatin1String("--test-poll-interval-ms")) {
+            const auto ms = positive_number(value);
+            if (!ms) return fail(QStringLiteral("%1 takes a number of milliseconds").arg(argument));
+            options.poll_interval_ms = *ms;
+        } else if (argument == QLatin1String("--test-read-timeout-ms")) {
+            const auto ms = positive_number(value);
+            if (!ms) return fail(QStringLiteral("%1 takes a number of milliseconds").arg(argument));
+            options.read_timeout_ms = *ms;
+        } else if (argument == QLatin1String("--yes")) {
+            options.yes = true;
+        } else if (argument == QLatin1String("--emergency")) {
+            options.emergency = true;
+        } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
+                   argument == QLatin1String("--list") || argument == QLatin1String("--help")) {
+            const Command c = argument == QLatin1String("--find")     ? Command::Find
+                              : argument == QLatin1String("--status") ? Command::Status
+                              : argument == QLatin1String("--list")   ? Command::List
+                                                                      : Command::Help;
+            if (!set_command(c))
+                return fail(QStringLiteral("only one of --find, --status, --list and --help at a time"));
+        } else {
+            return fail(QStringLiteral("unknown option %1").arg(argument));
+        }
+    }
+
+    options.command = command.value_or(Command::Upload);
+    if (options.command == Command::Help) return {options, QString()};
+    if (options.command == Command::Upload) {
+        if (positional.isEmpty()) return fail(QStringLiteral("no release file given"));
+        if (positional.size() > 1) return fail(QStringLiteral("only one release file at a time"));
+        options.release = positional.first();
+        const QString suffix = options.release.right(4).toUpper();
+        if (suffix != QLatin1String(".PJV") && suffix != QLatin1String(".SWV"))
+            return fail(QStringLiteral("%1 is not a release file (.PJV or .SWV)").arg(options.release));
+        return {options, QString()};
+    }
+    if (!positional.isEmpty()) return fail(QStringLiteral("a release file goes only with an upload"));
+    if (options.emergency || options.yes)
+        return fail(QStringLiteral("--emergency and --yes go only with an upload"));
+    return {options, QString()};
+}
+
+QString usage_text() {
+    return QStringLiteral(
+        "usage: halvern-upload [--port NAME] [--baud N] [--dir WORKDIR] [--yes] [--emergency] RELEASE\n"
+        "       halvern-upload [--port NAME] [--baud N] --find | --status\n"
+        "       halvern-upload [--dir WORKDIR] --list\n"
+        "Uploads a firmware release into the projector on a serial port.\n"
+        "\n"
+        "  RELEASE        a .PJV or .SWV file: a name in WORKDIR or a path; its NAME.mot files\n"
+        "                 are read from the directory it is in\n"
+        "  --port NAME    COM1 to COM4 (mapped in section Ports of the settings) or a device path\n"
+        "  --baud N       9600, 19200 or 38400 (the transfer always runs at 38400)\n"
+        "  --dir WORKDIR  the working directory of the releases\n"
+        "  --yes          answer Yes to the confirmation and to the power-off question\n"
+        "  --emergency    emergency mode: no questions or device steps, straight to the transfer\n"
+        "  --find         print the model and operating-system version of the projector\n"
+        "  --status       print the projector's power state\n"
+        "  --list         print the releases of WORKDIR: name, tab, version, tab, file\n"
+        "  --help         this text\n"
+        "\n"
+        "Defaults come from the settings of the desktop tool; options apply to this run only.\n"
+        "Without a terminal and without --yes every question is answered No.\n"
+        "Ctrl-C during the cool-down wait cancels it; during the transfer it asks first.\n"
+        "\n"
+        "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list done),\n"
+        "  2 bad arguments or release file, 3 port not opened, 4 device not answering or refusing\n"
+        "  a step, 5 cool-down cancelled, 6 transfer failed, 7 a question answered No.\n");
+}
+
+}  // namespace halvern::cli

@@ -1,0 +1,42 @@
+#pragma once
+// The command line of halvern-upload: what it asks for and with which overrides.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <optional>
+
+namespace halvern::cli {
+
+enum class Command { Upload, Find, Status, List, Help };
+
+struct Options {
+    Command command = Command::Upload;
+    // Overrides of the settings store for this run only; never written back.
+    std::optional<QString> port;          // "COM1" to "COM4" or a device path
+    std::optional<std::int32_t> baud;     // 9600, 19200 or 38400
+    std::optional<QString> dir;           // working directory
+    bool yes = false;                     // answer Yes to the upload's questions
+    bool emergency = false;               // the emergency road: straight to the transfer
+    QString release;                      // RELEASE: a file name in the working directory or a path
+
+    // Hidden options for the test suite, not shown in --help: the cool-down poll interval
+    // (the window polls every 5000 ms) and the read time-out of every port opened (the
+    // upload opens with 30000 ms).
+    std::optional<int> poll_interval_ms;  // --test-poll-interval-ms N
+    std::optional<int> read_timeout_ms;   // --test-read-timeout-ms N
+};
+
+struct ParsedArguments {
+    std::optional<Options> options;  // empty when the command line is wrong
+    QString error;                   // what is wrong with it, one line
+};
+
+// arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE".
+ParsedArguments parse_arguments(const QStringList& arguments);
+
+// The --help text.
+QString usage_text();
+
+}  // namespace halvern::cli

@@ -1,0 +1,282 @@
+#include "halvern-upload/Commands.h"
+
+#include "app/DeviceSearch.h"
+#include "device/SerialConnection.h"
+#include "halvern-upload/ExitCode.h"
+#include "halvern-upload/GuardedLibrary.h"
+#include "halvern-upload/Interrupt.h"
+#include "halvern-upload/TerminalReporter.h"
+#include "image/FileLookup.h"
+#include "image/ReleaseCatalogue.h"
+#include "image/VersionControl.h"
+#include "upload/CoolDown.h"
+#include "upload/StatusQuery.h"
+#include "upload/UploadSession.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace halvern::cli {
+
+namespace {
+
+const QString kProgram = QStringLiteral("halvern-upload");
+
+// Collects the boxes of a check made before anything is sent.
+class CollectingReporter : public Reporter {
+public:
+    QStringList boxes;
+    void message_box(const QString& text, const QString&) override { boxes << text; }
+    bool question(const QString&, const QString&) override { return false; }
+    void show_status(int, const QString&) override {}
+    void yield() override {}
+};
+
+// The store the library and the connection write to during this run: a scratch file that
+// starts with the user's port map. The handle the connection mirrors means nothing once this
+// process has ended, so the desktop tool's "hndCom" is left alone.
+class ScratchStore {
+public:
+    explicit ScratchStore(const SettingsStore& user)
+        : store_(dir_.isValid() ? dir_.filePath(QStringLiteral("run.ini")) : QStringLiteral("/dev/null")) {
+        const QString section = QStringLiteral("Ports");
+        for (int n = 1; n <= 4; ++n) {
+            const QString key = QStringLiteral("COM%1").arg(n);
+            if (user.contains(section, key)) store_.set(section, key, user.get(section, key));
+        }
+    }
+    SettingsStore& store() { return store_; }
+
+private:
+    QTemporaryDir dir_;
+    SettingsStore store_;
+};
+
+AppState state_for(const RunSettings& settings) {
+    AppState state;
+    state.working_directory = settings.working_directory;
+    state.port_name = settings.port_name;
+    state.baud_rate = settings.baud_rate;
+    return state;
+}
+
+// The cool-down window without a window: the explanation, the remaining time at every
+// reading, a poll every interval, Ctrl-C for Cancel.
+void wait_for_cool_down(CoolDownWait& wait, Console& console, int interval_ms) {
+    const interrupt::Guard guard;
+    interrupt::take();  // a Ctrl-C from before the wait is not a Cancel
+    auto show = [&] {
+        const CoolDownDisplay& d = wait.display();
+        console.line(QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds));
+    };
+    console.line(QStringLiteral(
+        "This projector needs time to cool down before it can start receiving the operating system from the pc."));
+    wait.load();
+    if (wait.display().bar_visible) show();
+    for (;;) {
+        if (interrupt::wait(interval_ms)) {
+            wait.cancel();
+            return;
+        }
+        switch (wait.tick()) {
+        case CoolDownWait::Tick::Standby: return;
+        case CoolDownWait::Tick::Cooling: show(); break;
+        case CoolDownWait::Tick::Failed: break;  // its box is shown; the next tick tries again
+        }
+    }
+}
+
+int upload(const Options& options, Environment& env) {
+    Console& console = env.console;
+    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    QString error;
+    const std::optional<ReleaseFile> release = resolve_release(options.release, settings.working_directory, error);
+    if (!release) {
+        console.line(kProgram + QStringLiteral(": ") + error);
+        return kExitBadArguments;
+    }
+    {
+        // The release is checked before the projector is touched, so that a bad file never
+        // leaves it in upload mode.
+        CollectingReporter check;
+        VersionControlRecord record;
+        ProgressTotals totals;
+        if (!read_version_control_file(release->path, release->working_directory, record, totals, check)) {
+            for (const QString& box : check.boxes) console.line(box_line(box));
+            console.line(kProgram + QStringLiteral(": %1 is not a release that can be uploaded.").arg(release->path));
+            return kExitBadArguments;
+        }
+    }
+
+    ScratchStore scratch(env.settings);
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    GuardedLibrary library(*device);
+    library.read_timeout_ms = options.read_timeout_ms;
+    library.guard_from_open = options.emergency;
+
+    AppState state = state_for(settings);
+    state.working_directory = release->working_directory;
+    state.emergency_mode = options.emergency;
+    TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
+    TerminalProgress view(console, library);
+    SerialConnection connection(library, state, scratch.store(), reporter);
+
+    UploadRequest request;
+    request.selected_line = release->line;
+    request.version_file = release->path;
+    request.working_directory = release->working_directory;
+    request.emergency = options.emergency;
+    const int interval = options.poll_interval_ms.value_or(5000);
+    request.wait_for_cool_down = [&] {
+        CoolDownWait wait(library, state, reporter);
+        wait_for_cool_down(wait, console, interval);
+    };
+
+    const bool uploaded = run_upload(connection, reporter, view, request);
+    interrupt::set_guarded(false);
+    return upload_exit_code(uploaded, reporter.last_status());
+}
+
+class PrintingSearchView : public DeviceSearchView {
+public:
+    explicit PrintingSearchView(Console& console) : console_(console) {}
+    void set_busy(bool) override {}
+    void clear_identity() override {}
+    void show_identity(const QString& model, const QString& version) override {
+        console_.out(QStringLiteral("Model: ") + model);
+        console_.out(QStringLiteral("O/S Version: ") + version);
+    }
+    void list_versions() override {}  // --list prints the releases
+
+private:
+    Console& console_;
+};
+
+template <typename Body>
+int query(const Options& options, Environment& env, bool print_status, Body body) {
+    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    ScratchStore scratch(env.settings);
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    GuardedLibrary library(*device);
+    library.read_timeout_ms = options.read_timeout_ms;
+    AppState state = state_for(settings);
+    TerminalReporter reporter(env.console, Answers::No, nullptr);
+    SerialConnection connection(library, state, scratch.store(), reporter);
+    body(connection, reporter);
+    const std::optional<StatusLine>& last = reporter.last_status();
+    // The power state is the result of --status: standard output gets it too.
+    if (print_status && last && last->icon == 1) env.console.out(last->text);
+    return query_exit_code(last);
+}
+
+class PrintingList : public ReleaseListView {
+public:
+    QStringList lines;
+    void clear_lines() override { lines.clear(); }
+    void add_line(const QString& line) override { lines << line; }
+};
+
+// Counts the boxes on their way to the terminal: every box of the catalogue is a failure.
+class CountingReporter : public TerminalReporter {
+public:
+    using TerminalReporter::TerminalReporter;
+    int boxes = 0;
+    void message_box(const QString& text, const QString& caption) override {
+        ++boxes;
+        TerminalReporter::message_box(text, caption);
+    }
+};
+
+int list(const Options& options, Environment& env) {
+    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    const QString directory = QDir::cleanPath(QDir(settings.working_directory).absolutePath());
+    // The release list of the desktop tool stays empty for a directory that does not exist;
+    // here that is a wrong working directory.
+    if (classify_directory(directory) == DirectoryAccess::Missing) {
+        env.console.line(kProgram + QStringLiteral(": no working directory %1").arg(directory));
+        return kExitBadArguments;
+    }
+    CountingReporter reporter(env.console, Answers::No, nullptr);
+    PrintingList view;
+    ReleaseCatalogue catalogue;
+    catalogue.list_versions(view, directory, reporter, {});
+    for (int k = 0; k < view.lines.size(); ++k)
+        env.console.out(view.lines.at(k) + QLatin1Char('\t') + QFileInfo(catalogue.path_of(k)).fileName());
+    return reporter.boxes == 0 ? kExitOk : kExitBadArguments;
+}
+
+}  // namespace
+
+RunSettings resolve_settings(const Options& options, const SettingsStore& settings, const QString& program_dir) {
+    RunSettings run;
+    run.working_directory = settings.startup(QStringLiteral("Working Directory"));
+    if (run.working_directory.isEmpty()) run.working_directory = program_dir;
+    run.port_name = settings.startup(QStringLiteral("Port"));
+    if (run.port_name.isEmpty()) run.port_name = QStringLiteral("COM1");
+    run.baud_rate = parse_decimal(settings.startup(QStringLiteral("Baud Rate"), QStringLiteral("0"))).value_or(0);
+    if (run.baud_rate == 0) run.baud_rate = 38400;
+
+    if (options.dir) run.working_directory = *options.dir;
+    if (options.port) run.port_name = *options.port;
+    if (options.baud) run.baud_rate = *options.baud;
+    return run;
+}
+
+std::optional<ReleaseFile> resolve_release(const QString& release, const QString& working_directory, QString& error) {
+    QString path;
+    if (release.contains(QLatin1Char('/'))) {
+        const QFileInfo info(release);
+        if (!info.isFile()) {
+            error = QStringLiteral("no release file %1").arg(release);
+            return std::nullopt;
+        }
+        path = info.absoluteFilePath();
+    } else {
+        const QString directory = QDir(working_directory).absolutePath();
+        path = find_ordinary_file(directory, release);
+        if (path.isEmpty()) {
+            error = QStringLiteral("no release file %1 in %2").arg(release, directory);
+            return std::nullopt;
+        }
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return std::nullopt;
+    }
+    const QByteArray start = file.read(kVersionControlLength);
+    return ReleaseFile{path, QFileInfo(path).absolutePath(), release_line(start)};
+}
+
+int run_cli(const QStringList& arguments, Environment& env) {
+    const ParsedArguments parsed = parse_arguments(arguments);
+    if (!parsed.options) {
+        env.console.line(kProgram + QStringLiteral(": ") + parsed.error);
+        env.console.line(QStringLiteral("Try 'halvern-upload --help'."));
+        return kExitBadArguments;
+    }
+    const Options& options = *parsed.options;
+    switch (options.command) {
+    case Command::Help:
+        env.console.out(usage_text().chopped(1));
+        return kExitOk;
+    case Command::List:
+        return list(options, env);
+    case Command::Find:
+        return query(options, env, false, [&](SerialConnection& connection, Reporter& reporter) {
+            PrintingSearchView view(env.console);
+            run_device_search(connection, reporter, view);
+        });
+    case Command::Status:
+        return query(options, env, true, [&](SerialConnection& connection, Reporter& reporter) {
+            query_device_status(connection, reporter);
+        });
+    case Command::Upload:
+        return upload(options, env);
+    }
+    return kExitInternal;
+}
+
+}  // namespace halvern::cli

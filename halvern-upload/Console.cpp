@@ -1,0 +1,70 @@
+#include "halvern-upload/Console.h"
+
+#include <cerrno>
+#include <string>
+#include <unistd.h>
+
+namespace halvern::cli {
+
+namespace {
+
+void write_all(int fd, const QByteArray& bytes) {
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<std::size_t>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        p += n;
+        left -= n;
+    }
+}
+
+}  // namespace
+
+StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) == 1) {}
+
+void StdConsole::end_open_line() {
+    if (open_line_) write_all(2, "\n");
+    open_line_ = false;
+}
+
+void StdConsole::line(const QString& text) {
+    end_open_line();
+    write_all(2, (text + QLatin1Char('\n')).toLocal8Bit());
+}
+
+void StdConsole::prompt(const QString& text) {
+    end_open_line();
+    write_all(2, text.toLocal8Bit());
+    open_line_ = true;
+}
+
+void StdConsole::redraw(const QString& text) {
+    // Carriage return, the line, then erase whatever a longer line left to the right.
+    write_all(2, (QLatin1Char('\r') + text + QStringLiteral("\x1b[K")).toLocal8Bit());
+    open_line_ = true;
+}
+
+void StdConsole::out(const QString& text) { write_all(1, (text + QLatin1Char('\n')).toLocal8Bit()); }
+
+std::optional<QString> StdConsole::read_answer() {
+    // Read byte by byte so that nothing typed after the line end is taken from the terminal.
+    std::string text;
+    for (;;) {
+        char c = 0;
+        const ssize_t n = ::read(0, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (text.empty()) return std::nullopt;
+            break;
+        }
+        if (c == '\n') break;
+        text += c;
+    }
+    // A typed answer ends the prompt's line on the terminal itself (its echo).
+    if (input_tty_ && error_tty_) open_line_ = false;
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())).trimmed();
+}
+
+}  // namespace halvern::cli

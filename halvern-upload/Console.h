@@ -1,0 +1,48 @@
+#pragma once
+// The terminal of halvern-upload: lines and a redrawn progress line on standard error, the
+// commands' results on standard output, answers read from standard input.
+
+#include <QString>
+
+#include <optional>
+
+namespace halvern::cli {
+
+class Console {
+public:
+    virtual ~Console() = default;
+    // One whole line on standard error; a progress line drawn in place is ended first.
+    virtual void line(const QString& text) = 0;
+    // Text without a line end (a question's prompt); the next line or answer ends it.
+    virtual void prompt(const QString& text) = 0;
+    // The progress line drawn in place (standard error is a terminal).
+    virtual void redraw(const QString& text) = 0;
+    // One line on standard output.
+    virtual void out(const QString& text) = 0;
+    // A line typed on standard input, without its line end; empty at end of input.
+    virtual std::optional<QString> read_answer() = 0;
+
+    virtual bool error_is_terminal() const = 0;
+    virtual bool input_is_terminal() const = 0;
+};
+
+// The process's own standard streams.
+class StdConsole : public Console {
+public:
+    StdConsole();
+    void line(const QString& text) override;
+    void prompt(const QString& text) override;
+    void redraw(const QString& text) override;
+    void out(const QString& text) override;
+    std::optional<QString> read_answer() override;
+    bool error_is_terminal() const override { return error_tty_; }
+    bool input_is_terminal() const override { return input_tty_; }
+
+private:
+    void end_open_line();
+    bool error_tty_ = false;
+    bool input_tty_ = false;
+    bool open_line_ = false;  // a prompt or a progress line waits for its line end
+};
+
+}  // namespace halvern::cli

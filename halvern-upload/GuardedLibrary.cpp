@@ -1,0 +1,26 @@
+#include "halvern-upload/GuardedLibrary.h"
+
+#include "halvern-upload/Interrupt.h"
+
+namespace halvern::cli {
+
+std::int32_t GuardedLibrary::init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,
+                                                std::int32_t timeout_ms) {
+    if (guard_from_open) interrupt::set_guarded(true);
+    return inner_.init_port_timeouts(handle, port_name, baud_rate, read_timeout_ms.value_or(timeout_ms));
+}
+
+std::int32_t GuardedLibrary::request_upload_mode(std::int32_t handle, DeviceReply& reply) {
+    // From here on the projector leaves its normal operation; Ctrl-C asks before it stops.
+    interrupt::set_guarded(true);
+    return inner_.request_upload_mode(handle, reply);
+}
+
+std::int32_t GuardedLibrary::send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) {
+    if (stopped_) return 0;  // "not sent"
+    const std::int32_t result = inner_.send_data(handle, frame, out);
+    if (result != 0) bytes_sent_ += static_cast<std::int64_t>(frame.size());
+    return result;
+}
+
+}  // namespace halvern::cli

@@ -1,0 +1,115 @@
+#include "halvern-upload/TerminalReporter.h"
+
+#include "halvern-upload/Interrupt.h"
+#include "halvern-upload/ProgressFormat.h"
+
+namespace halvern::cli {
+
+Answers answers_for(bool yes_option, bool input_is_terminal) {
+    if (yes_option) return Answers::Yes;
+    return input_is_terminal ? Answers::Terminal : Answers::No;
+}
+
+QString box_line(const QString& text) {
+    QString line = text;
+    line.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    line.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return line;
+}
+
+TerminalReporter::TerminalReporter(Console& console, Answers answers, GuardedLibrary* library)
+    : console_(console), answers_(answers), library_(library) {}
+
+void TerminalReporter::message_box(const QString& text, const QString&) { console_.line(box_line(text)); }
+
+bool TerminalReporter::ask(const QString& text, Answers answers) {
+    const QString prompt = box_line(text) + QStringLiteral(" [y/N] ");
+    switch (answers) {
+    case Answers::Yes:
+        console_.line(prompt + QLatin1Char('y'));
+        return true;
+    case Answers::No:
+        console_.line(prompt + QLatin1Char('n'));
+        return false;
+    case Answers::Terminal:
+        break;
+    }
+    for (;;) {
+        console_.prompt(prompt);
+        const std::optional<QString> answer = console_.read_answer();
+        if (!answer) {  // end of input: No
+            console_.line(QStringLiteral("n"));
+            return false;
+        }
+        const QString a = answer->toLower();
+        const bool yes = a == QLatin1String("y") || a == QLatin1String("yes");
+        const bool no = a.isEmpty() || a == QLatin1String("n") || a == QLatin1String("no");
+        // Standard error that is not the terminal gets the answer, so that its lines read whole.
+        if (!console_.error_is_terminal()) console_.line(a);
+        if (yes || no) return yes;
+    }
+}
+
+bool TerminalReporter::question(const QString& text, const QString&) {
+    // Ctrl-C pressed while an earlier step ran is not taken for a stop request here.
+    return ask(text, answers_);
+}
+
+void TerminalReporter::show_status(int icon, const QString& text) {
+    last_status_ = StatusLine{icon, text};
+    if (!text.isEmpty()) console_.line(box_line(text));
+}
+
+void TerminalReporter::yield() {
+    if (!interrupt::take() || !library_ || library_->stopped()) return;
+    // --yes answers the upload's own questions, never this one.
+    const Answers answers = answers_ == Answers::Yes ? (console_.input_is_terminal() ? Answers::Terminal : Answers::No)
+                                                     : answers_;
+    if (ask(kStopQuestion, answers)) library_->stop();
+}
+
+TerminalProgress::TerminalProgress(Console& console, const GuardedLibrary& library, int bar_width)
+    : console_(console), library_(library), bar_width_(bar_width) {}
+
+void TerminalProgress::set_progress_maximum(float maximum) {
+    if (!loaded_) {
+        loaded_ = true;
+        value_ = 0.0f;
+        printed_percent_ = -1;
+        bytes_at_start_ = library_.bytes_sent();
+        clock_.start();
+    }
+    maximum_ = maximum;
+}
+
+void TerminalProgress::show_progress() {
+    if (console_.error_is_terminal()) draw();
+}
+
+void TerminalProgress::set_progress_value(float value) {
+    value_ = value;
+    if (loaded_) draw();
+}
+
+void TerminalProgress::draw() {
+    const ProgressSample sample{value_, maximum_, library_.bytes_sent() - bytes_at_start_, clock_.elapsed()};
+    if (console_.error_is_terminal()) {
+        console_.redraw(progress_bar_line(sample, bar_width_));
+        return;
+    }
+    const int due = plain_line_due(printed_percent_, percent_done(sample));
+    if (due < 0) return;
+    printed_percent_ = due;
+    console_.line(progress_plain_line(sample));
+}
+
+void TerminalProgress::close_progress() {
+    if (!loaded_) return;
+    loaded_ = false;
+    maximum_ = 100.0f;
+    value_ = 0.0f;
+    // The next line (the status line) ends a progress line drawn in place.
+}
+
+}  // namespace halvern::cli

@@ -1,0 +1,79 @@
+#pragma once
+// The upload's boxes, questions and status lines on the terminal, and its progress window as
+// a progress line. A message box is one line on standard error with the box's words; a
+// question prints its text and reads y or n; the status line is printed as a line and kept,
+// since the last one tells how the command ended.
+
+#include "halvern-upload/Console.h"
+#include "halvern-upload/ExitCode.h"
+#include "halvern-upload/GuardedLibrary.h"
+#include "upload/Reporter.h"
+#include "upload/UploadView.h"
+
+#include <QElapsedTimer>
+
+#include <optional>
+
+namespace halvern::cli {
+
+// How questions are answered: --yes, on the terminal, or No without a terminal.
+enum class Answers { Yes, Terminal, No };
+
+Answers answers_for(bool yes_option, bool input_is_terminal);
+
+// One line of a box: a carriage return or line feed inside the text becomes one blank.
+QString box_line(const QString& text);
+
+inline const QString kStopQuestion =
+    QStringLiteral("Stop now? The projector may not start until it is uploaded again.");
+
+class TerminalReporter : public Reporter {
+public:
+    // library may be null (commands without a transfer).
+    TerminalReporter(Console& console, Answers answers, GuardedLibrary* library);
+
+    void message_box(const QString& text, const QString& caption = QString()) override;
+    bool question(const QString& text, const QString& caption = QString()) override;
+    void show_status(int icon, const QString& text) override;
+    // Checks for Ctrl-C: asks kStopQuestion on the terminal (without one the answer is No)
+    // and on Yes stops the library, so that the next frame fails.
+    void yield() override;
+
+    const std::optional<StatusLine>& last_status() const { return last_status_; }
+
+private:
+    bool ask(const QString& text, Answers answers);
+
+    Console& console_;
+    Answers answers_;
+    GuardedLibrary* library_;
+    std::optional<StatusLine> last_status_;
+};
+
+class TerminalProgress : public UploadView {
+public:
+    TerminalProgress(Console& console, const GuardedLibrary& library, int bar_width = 30);
+
+    void set_busy(bool) override {}
+    void set_progress_maximum(float maximum) override;
+    void show_progress() override;
+    float progress_maximum() const override { return maximum_; }
+    float progress_value() const override { return value_; }
+    void set_progress_value(float value) override;
+    void close_progress() override;
+
+private:
+    void draw();
+
+    Console& console_;
+    const GuardedLibrary& library_;
+    int bar_width_;
+    bool loaded_ = false;
+    float maximum_ = 100.0f;
+    float value_ = 0.0f;
+    int printed_percent_ = -1;
+    std::int64_t bytes_at_start_ = 0;
+    QElapsedTimer clock_;
+};
+
+}  // namespace halvern::cli

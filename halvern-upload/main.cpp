@@ -1,0 +1,25 @@
+// halvern-upload: the upload road of the desktop tool on the command line.
+#include "app/AppState.h"
+#include "app/SettingsStore.h"
+#include "device/SerialDeviceLibrary.h"
+#include "halvern-upload/Commands.h"
+#include "halvern-upload/Console.h"
+#include "halvern-upload/Interrupt.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(halvern::kAppTitle);
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    halvern::cli::interrupt::install();
+
+    halvern::cli::StdConsole console;
+    halvern::SettingsStore settings;  // the user's store; only read
+    halvern::cli::Environment environment{
+        console, settings, QCoreApplication::applicationDirPath(),
+        [](halvern::SettingsStore& store) -> std::unique_ptr<halvern::DeviceLibrary> {
+            return std::make_unique<halvern::SerialDeviceLibrary>(store);
+        }};
+    return halvern::cli::run_cli(QCoreApplication::arguments().mid(1), environment);
+}
