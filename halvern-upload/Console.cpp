@@ -40,6 +40,11 @@ void StdConsole::prompt(const QString& text) {
     open_line_ = true;
 }
 
+void StdConsole::end_prompt(const QString& answer) {
+    if (open_line_) write_all(2, (answer + QLatin1Char('\n')).toLocal8Bit());
+    open_line_ = false;
+}
+
 void StdConsole::redraw(const QString& text) {
     // Carriage return, the line, then erase whatever a longer line left to the right.
     write_all(2, (QLatin1Char('\r') + text + QStringLiteral("\x1b[K")).toLocal8Bit());

@@ -15,6 +15,8 @@ public:
     virtual void line(const QString& text) = 0;
     // Text without a line end (a question's prompt); the next line or answer ends it.
     virtual void prompt(const QString& text) = 0;
+    // Ends a prompt's line with the answer (nothing when the terminal's echo ended it).
+    virtual void end_prompt(const QString& answer) = 0;
     // The progress line drawn in place (standard error is a terminal).
     virtual void redraw(const QString& text) = 0;
     // One line on standard output.
@@ -32,6 +34,7 @@ public:
     StdConsole();
     void line(const QString& text) override;
     void prompt(const QString& text) override;
+    void end_prompt(const QString& answer) override;
     void redraw(const QString& text) override;
     void out(const QString& text) override;
     std::optional<QString> read_answer() override;

@@ -39,14 +39,14 @@ bool TerminalReporter::ask(const QString& text, Answers answers) {
         console_.prompt(prompt);
         const std::optional<QString> answer = console_.read_answer();
         if (!answer) {  // end of input: No
-            console_.line(QStringLiteral("n"));
+            console_.end_prompt(QStringLiteral("n"));
             return false;
         }
         const QString a = answer->toLower();
         const bool yes = a == QLatin1String("y") || a == QLatin1String("yes");
         const bool no = a.isEmpty() || a == QLatin1String("n") || a == QLatin1String("no");
         // Standard error that is not the terminal gets the answer, so that its lines read whole.
-        if (!console_.error_is_terminal()) console_.line(a);
+        console_.end_prompt(a);
         if (yes || no) return yes;
     }
 }

@@ -1,0 +1,286 @@
+// The program itself against projector-sim on a pseudo-terminal: whole uploads, the files the
+// projector received, the exit status of each ending and the lines on standard error.
+
+#include "tests/support/RecordingReporter.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <signal.h>
+
+namespace {
+
+const QString kSuccess = QStringLiteral("The operating system has been uploaded successfully!");
+const QString kFailure = QStringLiteral("There was an error uploading the operating system to the device.");
+
+QStringList lines_of(const QByteArray& text) {
+    QStringList out = QString::fromLocal8Bit(text).split(QLatin1Char('\n'));
+    if (!out.isEmpty() && out.last().isEmpty()) out.removeLast();
+    return out;
+}
+
+// A simulated projector on a pseudo-terminal reached through a link in the test's directory.
+class Sim {
+public:
+    Sim(const QString& link, QStringList args) {
+        args << QStringLiteral("--link") << link;
+        process_.start(QStringLiteral(PROJECTOR_SIM_PATH), args);
+        QElapsedTimer clock;
+        clock.start();
+        while (!err_.contains("ready ") && clock.elapsed() < 5000 && process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(100);
+            err_ += process_.readAllStandardError();
+        }
+        ready_ = err_.contains("ready ");
+    }
+    ~Sim() {
+        resume();
+        process_.terminate();
+        if (!process_.waitForFinished(3000)) process_.kill();
+        process_.waitForFinished(1000);
+    }
+    bool ready() const { return ready_; }
+    // A projector that hangs: it holds the line but answers nothing.
+    void hang() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void resume() { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
+
+private:
+    QProcess process_;
+    QByteArray err_;
+    bool ready_ = false;
+};
+
+struct Result {
+    int code = -1;
+    QStringList out;
+    QStringList err;
+    // Standard error without the progress lines.
+    QStringList messages() const {
+        QStringList m;
+        for (const QString& l : err)
+            if (!l.startsWith(QLatin1String("Uploaded "))) m << l;
+        return m;
+    }
+};
+
+class Program : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(QProcess::execute(QStringLiteral(SAMPLE_RELEASE_PATH), {rel()}), 0);
+        ASSERT_TRUE(QDir().mkpath(dump()));
+        ASSERT_TRUE(QDir().mkpath(config()));
+    }
+    void TearDown() override {
+        // The user's settings are only read.
+        EXPECT_TRUE(QDir(config()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    }
+    QString rel() const { return dir.filePath(QStringLiteral("rel")); }
+    QString dump() const { return dir.filePath(QStringLiteral("dump")); }
+    QString config() const { return dir.filePath(QStringLiteral("config")); }
+    QString port(int n = 0) const { return dir.filePath(QStringLiteral("port%1").arg(n)); }
+
+    QProcessEnvironment environment() const {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), config());
+        return env;
+    }
+    void start(QProcess& p, const QString& program, const QStringList& args) const {
+        p.setProcessEnvironment(environment());
+        p.start(program, args);
+        p.closeWriteChannel();  // standard input is no terminal
+    }
+    Result finish(QProcess& p, int ms = 30000) const {
+        Result r;
+        if (!p.waitForFinished(ms)) {
+            p.kill();
+            p.waitForFinished(1000);
+            ADD_FAILURE() << "did not end in time";
+            return r;
+        }
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = lines_of(p.readAllStandardOutput());
+        r.err = lines_of(p.readAllStandardError());
+        return r;
+    }
+    Result run(QStringList args) const {
+        QProcess p;
+        start(p, QStringLiteral(HALVERN_UPLOAD_PATH), args);
+        return finish(p);
+    }
+
+    // Every dumped file is the release's expected window, then FF to the end of its last block.
+    void expect_dumps(const QStringList& names) const {
+        for (const QString& name : names) {
+            SCOPED_TRACE(name.toStdString());
+            QFile expected(rel() + QLatin1Char('/') + name + QStringLiteral(".expected.bin"));
+            QFile got(dump() + QLatin1Char('/') + name + QStringLiteral(".bin"));
+            ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
+            ASSERT_TRUE(got.open(QIODevice::ReadOnly));
+            const QByteArray e = expected.readAll();
+            const QByteArray g = got.readAll();
+            ASSERT_GE(g.size(), e.size());
+            EXPECT_EQ(g.size() % 16364, 0);
+            EXPECT_LT(g.size() - e.size(), 16364);
+            EXPECT_TRUE(g.left(e.size()) == e);
+            EXPECT_EQ(g.mid(e.size()), QByteArray(g.size() - e.size(), '\xFF'));
+        }
+    }
+
+    QTemporaryDir dir;
+};
+
+TEST_F(Program, NormalUploadThroughStandbyAndCoolDown) {
+    Sim sim(port(), {QStringLiteral("--cooldown"), QStringLiteral("1"), QStringLiteral("--dump"), dump()});
+    ASSERT_TRUE(sim.ready());
+    const Result r = run({QStringLiteral("--yes"), QStringLiteral("--port"), port(), QStringLiteral("--dir"), rel(),
+                          QStringLiteral("--test-poll-interval-ms"), QStringLiteral("100"), QStringLiteral("DEMO.PJV")});
+    EXPECT_EQ(r.code, 0);
+    const QStringList m = r.messages();
+    ASSERT_GE(m.size(), 6);
+    EXPECT_EQ(m.mid(0, 4),
+              (QStringList{QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device "
+                                          "selected? [y/N] y"),
+                           QStringLiteral("Starting upload..."),
+                           QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn "
+                                          "device off? [y/N] y"),
+                           QStringLiteral("This projector needs time to cool down before it can start receiving "
+                                          "the operating system from the pc.")}));
+    for (const QString& l : m.mid(4, m.size() - 5)) EXPECT_TRUE(l.startsWith(QLatin1String("Remaining Time: 0 min ")));
+    EXPECT_EQ(m.last(), kSuccess);
+    EXPECT_EQ(r.err.filter(QStringLiteral("Uploaded 100%")).size(), 1);
+    expect_dumps({QStringLiteral("BOOT"), QStringLiteral("MAIN"), QStringLiteral("DATA")});
+}
+
+TEST_F(Program, EmergencyUploadWritesTheReleaseWindows) {
+    Sim sim(port(), {QStringLiteral("--dump"), dump()});
+    ASSERT_TRUE(sim.ready());
+    for (const char* release : {"SMALL.PJV", "demo.pjv"}) {
+        const Result r = run({QStringLiteral("--emergency"), QStringLiteral("--port"), port(), QStringLiteral("--dir"),
+                              rel(), QLatin1String(release)});
+        EXPECT_EQ(r.code, 0) << release;
+        EXPECT_EQ(r.messages(), QStringList{kSuccess});
+    }
+    expect_dumps({QStringLiteral("TINY"), QStringLiteral("BOOT"), QStringLiteral("MAIN"), QStringLiteral("DATA")});
+}
+
+TEST_F(Program, NoReplyToTheFirstFlashGivesItsChainAndExitSix) {
+    Sim sim(port(), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--fault"),
+                     QStringLiteral("no-reply:9")});
+    ASSERT_TRUE(sim.ready());
+    const Result r = run({QStringLiteral("--yes"), QStringLiteral("--port"), port(), QStringLiteral("--test-read-timeout-ms"),
+                          QStringLiteral("300"), rel() + QStringLiteral("/DEMO.PJV")});
+    EXPECT_EQ(r.code, 6);
+    EXPECT_EQ(r.err, (QStringList{
+                         QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device "
+                                        "selected? [y/N] y"),
+                         QStringLiteral("Starting upload..."),
+                         QStringLiteral("Unable to receive acknowledgement of flash to ROM."),
+                         QStringLiteral("Unable to flash to ROM."),
+                         QStringLiteral("Error sending frame 1 of BOOT.mot file."),
+                         QStringLiteral("Error uploading BOOT.mot"),
+                         kFailure,
+                     }));
+}
+
+TEST_F(Program, CtrlCDuringTheCoolDownCancelsWithExitFive) {
+    Sim sim(port(), {QStringLiteral("--cooldown"), QStringLiteral("60")});
+    ASSERT_TRUE(sim.ready());
+    QProcess p;
+    start(p, QStringLiteral(HALVERN_UPLOAD_PATH),
+          {QStringLiteral("--yes"), QStringLiteral("--port"), port(), QStringLiteral("--dir"), rel(),
+           QStringLiteral("--test-poll-interval-ms"), QStringLiteral("100"), QStringLiteral("DEMO.PJV")});
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains("Remaining Time:") && clock.elapsed() < 10000 && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("Remaining Time:"));
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    Result r = finish(p, 10000);
+    EXPECT_EQ(r.code, 5);
+    EXPECT_EQ(r.err.value(r.err.size() - 1, QString()), QStringLiteral("User canceled device cool down."));
+}
+
+TEST_F(Program, ExitStatusOfPortAndDeviceFailures) {
+    Sim refusing(port(1), {QStringLiteral("--fault"), QStringLiteral("refuse-standby")});
+    Sim silent(port(2), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--fault"),
+                         QStringLiteral("silent")});
+    Sim hung(port(3), {});
+    ASSERT_TRUE(refusing.ready() && silent.ready() && hung.ready());
+    hung.hang();
+    const QStringList upload = {QStringLiteral("--yes"), QStringLiteral("--dir"), rel(),
+                                QStringLiteral("--test-read-timeout-ms"), QStringLiteral("300"),
+                                QStringLiteral("DEMO.PJV")};
+    const struct {
+        QStringList args;
+        int code;
+        QString last;
+    } cases[] = {
+        {QStringList{QStringLiteral("--port"), port(9)} + upload, 3, QStringLiteral("Unable to connect to serial port.")},
+        {{QStringLiteral("--port"), port(9), QStringLiteral("--find")}, 3, QStringLiteral("Unable to connect to serial port.")},
+        {{QStringLiteral("--port"), port(9), QStringLiteral("--status")}, 3,
+         QStringLiteral("Unable to communicate with serial port.")},
+        {QStringList{QStringLiteral("--port"), port(1)} + upload, 4, QStringLiteral("Unable to turn device off.")},
+        {QStringList{QStringLiteral("--port"), port(3)} + upload, 4, QStringLiteral("Unable to get device status.")},
+        {{QStringLiteral("--port"), port(3), QStringLiteral("--test-read-timeout-ms"), QStringLiteral("300"),
+          QStringLiteral("--find")},
+         4, QStringLiteral("Unable to find any devices connect to this computer.")},
+        {{QStringLiteral("--port"), port(3), QStringLiteral("--test-read-timeout-ms"), QStringLiteral("300"),
+          QStringLiteral("--status")},
+         4, QStringLiteral("Unable to query device status.")},
+        {QStringList{QStringLiteral("--port"), port(2)} + upload, 6, kFailure},
+        {{QStringLiteral("--port"), port(1), QStringLiteral("DEMO.PJV")}, 2,
+         QStringLiteral("halvern-upload: no release file DEMO.PJV in ") +
+             QFileInfo(QStringLiteral(HALVERN_UPLOAD_PATH)).absolutePath()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.join(QLatin1Char(' ')).toStdString());
+        const Result r = run(c.args);
+        EXPECT_EQ(r.code, c.code);
+        EXPECT_EQ(r.err.value(r.err.size() - 1, QString()), c.last);
+    }
+}
+
+TEST_F(Program, ListsEveryReleaseOfTheDirectory) {
+    QFile::copy(rel() + QStringLiteral("/SMALL.PJV"), rel() + QStringLiteral("/a.pjv"));
+    QFile::copy(rel() + QStringLiteral("/DEMO.PJV"), rel() + QStringLiteral("/b.Swv"));
+    QFile::copy(rel() + QStringLiteral("/DEMO.PJV"), rel() + QStringLiteral("/c.PJVX"));
+    const Result r = run({QStringLiteral("--list"), QStringLiteral("--dir"), rel()});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, (QStringList{QStringLiteral("Small Release\t02.00\ta.pjv"),
+                                  QStringLiteral("Demo Release\t01.05\tb.Swv"),
+                                  QStringLiteral("Demo Release\t01.05\tDEMO.PJV"),
+                                  QStringLiteral("Small Release\t02.00\tSMALL.PJV")}));
+    EXPECT_TRUE(r.err.isEmpty());
+
+    const Result missing = run({QStringLiteral("--list"), QStringLiteral("--dir"), dir.filePath(QStringLiteral("none"))});
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_TRUE(missing.out.isEmpty());
+}
+
+TEST_F(Program, AShellLoopTellsWhichProjectorsWereUpdated) {
+    Sim good(port(1), {QStringLiteral("--state"), QStringLiteral("standby")});
+    Sim refusing(port(2), {QStringLiteral("--fault"), QStringLiteral("status3")});
+    ASSERT_TRUE(good.ready() && refusing.ready());
+    QProcess sh;
+    start(sh, QStringLiteral("/bin/sh"),
+          {QStringLiteral("-c"),
+           QStringLiteral("for p in \"$@\"; do \"%1\" --yes --port \"$p\" --dir \"%2\" SMALL.PJV 2>/dev/null; "
+                          "echo \"$p $?\"; done")
+               .arg(QStringLiteral(HALVERN_UPLOAD_PATH), rel()),
+           QStringLiteral("sh"), port(1), port(2), port(3)});
+    const Result r = finish(sh);
+    EXPECT_EQ(r.out, (QStringList{port(1) + QStringLiteral(" 0"), port(2) + QStringLiteral(" 4"),
+                                  port(3) + QStringLiteral(" 3")}));
+}
+
+}  // namespace

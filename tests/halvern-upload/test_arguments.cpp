@@ -1,0 +1,99 @@
+// The command line: what each form asks for, and the forms that are refused.
+
+#include "halvern-upload/Arguments.h"
+#include "tests/support/RecordingReporter.h"  // PrintTo for QString
+
+#include <gtest/gtest.h>
+
+namespace halvern::cli {
+namespace {
+
+QStringList split(const char* text) { return QString::fromUtf8(text).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+
+struct Good {
+    const char* line;
+    Command command;
+    const char* release;
+    const char* port;  // nullptr: not given
+    int baud;          // 0: not given
+    const char* dir;
+    bool yes;
+    bool emergency;
+};
+
+TEST(Arguments, AcceptedForms) {
+    const Good cases[] = {
+        {"DEMO.PJV", Command::Upload, "DEMO.PJV", nullptr, 0, nullptr, false, false},
+        {"--yes --port COM2 rel/demo.swv", Command::Upload, "rel/demo.swv", "COM2", 0, nullptr, true, false},
+        {"--port com4 --baud 9600 X.PJV", Command::Upload, "X.PJV", "COM4", 9600, nullptr, false, false},
+        {"--port=/dev/ttyUSB1 --baud=19200 --dir=/srv/rel X.PJV", Command::Upload, "X.PJV", "/dev/ttyUSB1", 19200,
+         "/srv/rel", false, false},
+        {"--emergency --dir /r X.PJV --yes", Command::Upload, "X.PJV", nullptr, 0, "/r", true, true},
+        {"-- --odd.PJV", Command::Upload, "--odd.PJV", nullptr, 0, nullptr, false, false},
+        {"--find --port COM1", Command::Find, "", "COM1", 0, nullptr, false, false},
+        {"--status --baud 38400", Command::Status, "", nullptr, 38400, nullptr, false, false},
+        {"--list --dir /r", Command::List, "", nullptr, 0, "/r", false, false},
+        {"--help", Command::Help, "", nullptr, 0, nullptr, false, false},
+    };
+    for (const Good& c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParsedArguments parsed = parse_arguments(split(c.line));
+        ASSERT_TRUE(parsed.options) << parsed.error.toStdString();
+        const Options& o = *parsed.options;
+        EXPECT_EQ(o.command, c.command);
+        EXPECT_EQ(o.release, QString::fromUtf8(c.release));
+        EXPECT_EQ(o.port, c.port ? std::optional<QString>(QString::fromUtf8(c.port)) : std::nullopt);
+        EXPECT_EQ(o.baud, c.baud ? std::optional<std::int32_t>(c.baud) : std::nullopt);
+        EXPECT_EQ(o.dir, c.dir ? std::optional<QString>(QString::fromUtf8(c.dir)) : std::nullopt);
+        EXPECT_EQ(o.yes, c.yes);
+        EXPECT_EQ(o.emergency, c.emergency);
+    }
+}
+
+TEST(Arguments, HiddenTestOptions) {
+    const ParsedArguments parsed =
+        parse_arguments(split("--test-poll-interval-ms 20 --test-read-timeout-ms=300 X.PJV"));
+    ASSERT_TRUE(parsed.options);
+    EXPECT_EQ(parsed.options->poll_interval_ms, 20);
+    EXPECT_EQ(parsed.options->read_timeout_ms, 300);
+    EXPECT_FALSE(usage_text().contains(QLatin1String("--test-")));
+}
+
+TEST(Arguments, RefusedForms) {
+    const struct {
+        const char* line;
+        const char* error;
+    } cases[] = {
+        {"", "no release file given"},
+        {"--yes", "no release file given"},
+        {"A.PJV B.PJV", "only one release file at a time"},
+        {"DEMO.MOT", "DEMO.MOT is not a release file (.PJV or .SWV)"},
+        {"DEMO", "DEMO is not a release file (.PJV or .SWV)"},
+        {"--port", "--port needs a value"},
+        {"--port= X.PJV", "--port needs a value"},
+        {"--port COM5 X.PJV", "--port takes COM1 to COM4 or a device path, not COM5"},
+        {"--port ttyUSB0 X.PJV", "--port takes COM1 to COM4 or a device path, not ttyUSB0"},
+        {"--baud 57600 X.PJV", "--baud takes 9600, 19200 or 38400, not 57600"},
+        {"--baud fast X.PJV", "--baud takes 9600, 19200 or 38400, not fast"},
+        {"--baud -9600 X.PJV", "--baud takes 9600, 19200 or 38400, not -9600"},
+        {"--dir", "--dir needs a value"},
+        {"--yes=no X.PJV", "--yes takes no value"},
+        {"--force X.PJV", "unknown option --force"},
+        {"-y X.PJV", "unknown option -y"},
+        {"--find --status", "only one of --find, --status, --list and --help at a time"},
+        {"--list X.PJV", "a release file goes only with an upload"},
+        {"--find --emergency", "--emergency and --yes go only with an upload"},
+        {"--status --yes", "--emergency and --yes go only with an upload"},
+        {"--test-poll-interval-ms 0 X.PJV", "--test-poll-interval-ms takes a number of milliseconds"},
+        {"--test-read-timeout-ms x X.PJV", "--test-read-timeout-ms takes a number of milliseconds"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParsedArguments parsed = parse_arguments(split(c.line));
+        EXPECT_FALSE(parsed.options);
+        EXPECT_EQ(parsed.error, QString::fromUtf8(c.error));
+    }
+}
+
+}  // namespace
+}  // namespace halvern::cli

@@ -1,0 +1,402 @@
+// The commands of halvern-upload over a scripted device: the exit status of every ending of
+// the upload road, the lines on standard error, questions, the cool-down wait and Ctrl-C.
+
+#include "halvern-upload/Commands.h"
+#include "halvern-upload/ExitCode.h"
+#include "halvern-upload/Interrupt.h"
+#include "halvern-upload/TerminalReporter.h"
+#include "tests/support/LinkPeer.h"
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/ScriptedDeviceLibrary.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+
+namespace halvern::cli {
+namespace {
+
+using test::LinkPeer;
+using test::ScriptedDeviceLibrary;
+
+// Standard error as lines (a prompt and its answer make one line), standard output apart.
+class FakeConsole : public Console {
+public:
+    QStringList lines;
+    QStringList outs;
+    std::deque<QString> typed;  // answers typed on the terminal; empty: end of input
+    bool input_terminal = false;
+    // Called before each answer is read (a test may press Ctrl-C meanwhile).
+    std::function<void(const QString& prompt)> on_prompt;
+
+    void line(const QString& text) override {
+        flush();
+        lines << text;
+    }
+    void prompt(const QString& text) override {
+        flush();
+        pending_ = text;
+        if (on_prompt) on_prompt(text);
+    }
+    void end_prompt(const QString& answer) override {
+        if (pending_) lines << *pending_ + answer;
+        pending_.reset();
+    }
+    void redraw(const QString& text) override { lines << QStringLiteral("redraw: ") + text; }
+    void out(const QString& text) override { outs << text; }
+    std::optional<QString> read_answer() override {
+        if (typed.empty()) return std::nullopt;
+        const QString a = typed.front();
+        typed.pop_front();
+        return a;
+    }
+    bool error_is_terminal() const override { return false; }
+    bool input_is_terminal() const override { return input_terminal; }
+
+    // Every line but the progress lines.
+    QStringList messages() const {
+        QStringList out;
+        for (const QString& l : lines)
+            if (!l.startsWith(QLatin1String("Uploaded "))) out << l;
+        return out;
+    }
+
+private:
+    void flush() {
+        if (pending_) lines << *pending_;
+        pending_.reset();
+    }
+    std::optional<QString> pending_;
+};
+
+class Forwarding : public DeviceLibrary {
+public:
+    explicit Forwarding(DeviceLibrary& inner) : in(inner) {}
+    std::int32_t init_port_timeouts(std::int32_t& h, const char* p, std::int32_t b, std::int32_t t) override {
+        return in.init_port_timeouts(h, p, b, t);
+    }
+    std::int32_t close_port(std::int32_t h) override { return in.close_port(h); }
+    std::int32_t query_upload_status(std::int32_t h, DeviceReply& r) override { return in.query_upload_status(h, r); }
+    std::int32_t request_standby_mode(std::int32_t h, DeviceReply& r) override { return in.request_standby_mode(h, r); }
+    std::int32_t request_upload_mode(std::int32_t h, DeviceReply& r) override { return in.request_upload_mode(h, r); }
+    std::int32_t get_proj_info(std::int32_t h, DeviceReply& r) override { return in.get_proj_info(h, r); }
+    std::int32_t send_data(std::int32_t h, std::span<const std::uint8_t> f, std::int32_t& o) override {
+        return in.send_data(h, f, o);
+    }
+    std::int32_t get_data(std::int32_t h, std::span<std::uint8_t> b, std::int32_t& o) override {
+        return in.get_data(h, b, o);
+    }
+
+private:
+    DeviceLibrary& in;
+};
+
+ScriptedDeviceLibrary::Step status(std::uint8_t value, std::uint8_t bcd_high = 0, std::uint8_t bcd_low = 0,
+                                   std::function<void()> also = {}) {
+    return {kOk, [=](DeviceReply& r) {
+                r[19] = value;
+                r[20] = bcd_high;
+                r[21] = bcd_low;
+                if (also) also();
+            }};
+}
+ScriptedDeviceLibrary::Step failing(std::int32_t result) { return {result, {}}; }
+
+const QString kConfirm =
+    QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] ");
+const QString kPowerOff =
+    QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] ");
+const QString kStopPrompt = kStopQuestion + QStringLiteral(" [y/N] ");
+const QString kSuccess = QStringLiteral("The operating system has been uploaded successfully!");
+const QString kFailure = QStringLiteral("There was an error uploading the operating system to the device.");
+const QString kCoolText = QStringLiteral(
+    "This projector needs time to cool down before it can start receiving the operating system from the pc.");
+
+class Commands : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        ASSERT_EQ(QProcess::execute(QStringLiteral(SAMPLE_RELEASE_PATH), {rel()}), 0);
+        interrupt::take();
+        interrupt::set_guarded(false);
+    }
+    void TearDown() override {
+        interrupt::take();
+        interrupt::set_guarded(false);
+    }
+    QString rel() const { return dir.filePath(QStringLiteral("rel")); }
+
+    int run(const QStringList& arguments) {
+        Environment env{console, settings, dir.path(), [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
+                            return std::make_unique<Forwarding>(*lib);
+                        }};
+        return run_cli(arguments, env);
+    }
+    // An upload of DEMO.PJV on COM1, with the given options in front.
+    int upload(QStringList options) {
+        options << QStringLiteral("--port") << QStringLiteral("COM1") << QStringLiteral("--dir") << rel()
+                << QStringLiteral("DEMO.PJV");
+        return run(options);
+    }
+    // A projector in standby that accepts upload mode.
+    void standby_device() {
+        lib->status_steps = {status(0), status(0), status(0)};
+        lib->upload_mode_steps = {status(1)};
+    }
+
+    QTemporaryDir dir;
+    // A fresh projector: the peer answers on the library it was made with.
+    void reset_device() {
+        peer.reset();
+        lib = std::make_unique<ScriptedDeviceLibrary>();
+        peer = std::make_unique<LinkPeer>(*lib);
+    }
+
+    std::unique_ptr<ScriptedDeviceLibrary> lib = std::make_unique<ScriptedDeviceLibrary>();
+    std::unique_ptr<LinkPeer> peer = std::make_unique<LinkPeer>(*lib);
+    FakeConsole console;
+    SettingsStore settings{dir.filePath(QStringLiteral("user.ini"))};
+};
+
+TEST_F(Commands, EveryEndingOfTheRoadHasItsExitStatus) {
+    const struct {
+        const char* name;
+        std::function<void(ScriptedDeviceLibrary&, LinkPeer&)> setup;
+        int code;
+        const char* last_line;
+    } cases[] = {
+        {"uploaded", [](auto&, auto&) {}, kExitOk, "The operating system has been uploaded successfully!"},
+        {"port does not open", [](auto& l, auto&) { l.open_results = {kPortNotFound}; }, kExitPortNotOpened,
+         "Unable to connect to serial port."},
+        {"no status", [](auto& l, auto&) { l.status_steps = {failing(kTimeout)}; }, kExitDeviceFailed,
+         "Unable to get device status."},
+        {"standby refused",
+         [](auto& l, auto&) {
+             l.status_steps = {status(1)};
+             l.standby_steps = {failing(kTimeout)};
+         },
+         kExitDeviceFailed, "Unable to turn device off."},
+        {"still on after standby", [](auto& l, auto&) { l.status_steps = {status(1), status(1), status(1)}; },
+         kExitDeviceFailed, "Unexpected status code from device. (1) 0"},
+        {"no upload mode", [](auto& l, auto&) { l.upload_mode_steps = {status(0)}; }, kExitDeviceFailed,
+         "Unable to set device to upload mode."},
+        {"no reopen at 38400", [](auto& l, auto&) { l.open_results = {kOk, kAccessDenied}; }, kExitPortNotOpened,
+         "Unable to set baud rate to 38.4 kbps"},
+        {"transfer fails", [](auto&, auto& p) { p.silent_codes = {9}; }, kExitTransferFailed,
+         "There was an error uploading the operating system to the device."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        reset_device();
+        console = FakeConsole();
+        standby_device();
+        c.setup(*lib, *peer);
+        EXPECT_EQ(upload({QStringLiteral("--yes"), QStringLiteral("--test-poll-interval-ms"), QStringLiteral("1")}),
+                  c.code);
+        ASSERT_FALSE(console.lines.isEmpty());
+        EXPECT_EQ(console.lines.last(), QString::fromUtf8(c.last_line));
+        EXPECT_EQ(lib->opens, lib->closes) << "every open port is closed";
+    }
+}
+
+TEST_F(Commands, WithoutTerminalOrYesNothingIsOpened) {
+    standby_device();
+    EXPECT_EQ(upload({}), kExitDeclined);
+    EXPECT_EQ(console.lines, QStringList{kConfirm + QStringLiteral("n")});
+    EXPECT_TRUE(lib->calls.empty());
+}
+
+TEST_F(Commands, PowerOffAnsweredNoOnTheTerminal) {
+    lib->status_steps = {status(1)};
+    console.input_terminal = true;
+    console.typed = {QStringLiteral("Y"), QStringLiteral("maybe"), QStringLiteral("no")};
+    EXPECT_EQ(upload({}), kExitDeclined);
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
+                                          kPowerOff + QStringLiteral("maybe"), kPowerOff + QStringLiteral("no")}));
+    EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "request_standby_mode"), 0);
+    EXPECT_EQ(lib->closes, 1);
+}
+
+TEST_F(Commands, CoolDownPrintsTheRemainingTimeUntilStandby) {
+    lib->status_steps = {status(1), status(2), status(2, 0x00, 0x15), status(2, 0x00, 0x10), status(0), status(0)};
+    lib->upload_mode_steps = {status(1)};
+    EXPECT_EQ(upload({QStringLiteral("--yes"), QStringLiteral("--test-poll-interval-ms=1")}), kExitOk);
+    EXPECT_EQ(console.messages(), (QStringList{
+                                      kConfirm + QStringLiteral("y"),
+                                      QStringLiteral("Starting upload..."),
+                                      kPowerOff + QStringLiteral("y"),
+                                      kCoolText,
+                                      QStringLiteral("Remaining Time: 0 min 15 s"),
+                                      QStringLiteral("Remaining Time: 0 min 10 s"),
+                                      kSuccess,
+                                  }));
+}
+
+TEST_F(Commands, CtrlCDuringTheCoolDownCancelsIt) {
+    // Ctrl-C comes while the wait's first query runs: the wait ends before its first tick.
+    lib->status_steps = {status(2), status(2), status(2, 0x01, 0x80, [] { interrupt::raise_flag(); })};
+    EXPECT_EQ(upload({QStringLiteral("--yes")}), kExitCoolDownCancelled);
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
+                                          kCoolText, QStringLiteral("Remaining Time: 3 min 0 s"),
+                                          QStringLiteral("User canceled device cool down.")}));
+    EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "query_upload_status"), 3);
+    EXPECT_EQ(lib->opens, lib->closes);
+}
+
+// Ctrl-C while the first block is flashed; the stop question is answered as given.
+class StopDuringTransfer : public Commands {
+protected:
+    void press_ctrl_c_at_first_flash() {
+        auto peer_side = lib->on_send;
+        lib->on_send = [this, peer_side](ScriptedDeviceLibrary& l, const ScriptedDeviceLibrary::Frame& f) {
+            peer_side(l, f);
+            if (!pressed && !peer->messages.empty() && peer->messages.back().code == 9) {
+                pressed = true;
+                interrupt::raise_flag();
+            }
+        };
+    }
+    bool pressed = false;
+};
+
+TEST_F(StopDuringTransfer, ConfirmedStopSendsNothingMoreAndFails) {
+    press_ctrl_c_at_first_flash();
+    console.input_terminal = true;
+    console.typed = {QStringLiteral("y")};
+    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitTransferFailed);
+    EXPECT_EQ(console.messages(), (QStringList{
+                                      kStopPrompt + QStringLiteral("y"),
+                                      QStringLiteral("Unable to transmit command to device."),
+                                      QStringLiteral("Unable to transmit data."),
+                                      QStringLiteral("Error sending frame 2 of BOOT.mot file."),
+                                      QStringLiteral("Error uploading BOOT.mot"),
+                                      kFailure,
+                                  }));
+    EXPECT_EQ(peer->codes(), (std::vector<int>{1, 3, 5, 7, 9}));
+    EXPECT_EQ(lib->opens, 1);
+    EXPECT_EQ(lib->closes, 1);
+}
+
+TEST_F(StopDuringTransfer, DeclinedStopCarriesOn) {
+    press_ctrl_c_at_first_flash();
+    console.input_terminal = true;
+    console.typed = {QStringLiteral("")};  // Enter: the default, No
+    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitOk);
+    EXPECT_EQ(console.messages(), (QStringList{kStopPrompt, kSuccess}));
+}
+
+TEST_F(StopDuringTransfer, WithoutTerminalTheStopIsNotTakenEvenWithYes) {
+    press_ctrl_c_at_first_flash();
+    EXPECT_EQ(upload({QStringLiteral("--emergency"), QStringLiteral("--yes")}), kExitOk);
+    EXPECT_EQ(console.messages(), (QStringList{kStopPrompt + QStringLiteral("n"), kSuccess}));
+}
+
+TEST_F(Commands, ProgressLinesEveryTenthWhenNotATerminal) {
+    lib->status_steps.clear();
+    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitOk);
+    QStringList percents;
+    for (const QString& l : console.lines)
+        if (l.startsWith(QLatin1String("Uploaded "))) percents << l.mid(9, 4).trimmed();
+    // BOOT, MAIN and DATA: 3, 4 and 1 blocks of 16364 bytes over a total of 83,730 bytes.
+    EXPECT_EQ(percents, (QStringList{QStringLiteral("19%"), QStringLiteral("39%"), QStringLiteral("58%"),
+                                     QStringLiteral("78%"), QStringLiteral("97%"), QStringLiteral("100%")}));
+    EXPECT_EQ(console.lines.last(), kSuccess);
+}
+
+TEST_F(Commands, SettingsGiveTheDefaultsAndAreOnlyRead) {
+    settings.set_startup(QStringLiteral("Port"), QStringLiteral("COM3"));
+    settings.set_startup(QStringLiteral("Baud Rate"), QStringLiteral("19200"));
+    settings.set_startup(QStringLiteral("Working Directory"), rel());
+    settings.set(QStringLiteral("Ports"), QStringLiteral("COM3"), QStringLiteral("/dev/ttyUSB7"));
+    QFile file(settings.file_name());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+
+    standby_device();
+    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("DEMO.PJV")}), kExitOk);
+    ASSERT_GE(lib->calls.size(), 1u);
+    EXPECT_EQ(lib->calls.front(), "open COM3 19200 30000");
+    EXPECT_NE(std::find(lib->calls.begin(), lib->calls.end(), "open COM3 38400 30000"), lib->calls.end());
+
+    reset_device();
+    standby_device();
+    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("--port"), QStringLiteral("/dev/ttyX"),
+                   QStringLiteral("--baud"), QStringLiteral("9600"), QStringLiteral("--test-read-timeout-ms"),
+                   QStringLiteral("700"), QStringLiteral("DEMO.PJV")}),
+              kExitOk);
+    EXPECT_EQ(lib->calls.front(), "open /dev/ttyX 9600 700");
+
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+}
+
+TEST_F(Commands, EmptyStoreDefaultsToComOneAndTheProgramDirectory) {
+    QFile::copy(rel() + QStringLiteral("/DEMO.PJV"), dir.filePath(QStringLiteral("DEMO.PJV")));
+    for (const char* f : {"BOOT.mot", "MAIN.mot", "DATA.mot"})
+        QFile::copy(rel() + QLatin1Char('/') + QLatin1String(f), dir.filePath(QLatin1String(f)));
+    standby_device();
+    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("demo.pjv")}), kExitOk);
+    EXPECT_EQ(lib->calls.front(), "open COM1 38400 30000");
+    EXPECT_FALSE(QFile::exists(settings.file_name()));
+}
+
+TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
+    QFile::remove(rel() + QStringLiteral("/MAIN.mot"));
+    const struct {
+        QStringList arguments;
+        QString last_line;
+    } cases[] = {
+        {{QStringLiteral("--dir"), rel(), QStringLiteral("NONE.PJV")},
+         QStringLiteral("halvern-upload: no release file NONE.PJV in ") + rel()},
+        {{dir.filePath(QStringLiteral("elsewhere/DEMO.PJV"))},
+         QStringLiteral("halvern-upload: no release file ") + dir.filePath(QStringLiteral("elsewhere/DEMO.PJV"))},
+        {{QStringLiteral("--dir"), rel(), QStringLiteral("--emergency"), QStringLiteral("DEMO.PJV")},
+         QStringLiteral("halvern-upload: ") + rel() + QStringLiteral("/DEMO.PJV is not a release that can be uploaded.")},
+        {{QStringLiteral("--bogus")}, QStringLiteral("Try 'halvern-upload --help'.")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.last_line.toStdString());
+        console = FakeConsole();
+        EXPECT_EQ(run(c.arguments), kExitBadArguments);
+        EXPECT_EQ(console.lines.last(), c.last_line);
+    }
+    EXPECT_TRUE(console.lines.first().startsWith(QLatin1String("halvern-upload: unknown option --bogus")));
+    EXPECT_TRUE(lib->calls.empty());
+}
+
+TEST_F(Commands, FindAndStatusPrintTheirResults) {
+    lib->info_steps = {{kOk, [](DeviceReply& r) {
+                           const char model[] = " PJ-900\0X  ";
+                           std::copy(model, model + sizeof model - 1, r.begin() + 19);
+                           const char version[] = "0105";
+                           std::copy(version, version + 4, r.begin() + 35);
+                       }}};
+    EXPECT_EQ(run({QStringLiteral("--find")}), kExitOk);
+    EXPECT_EQ(console.outs, (QStringList{QStringLiteral("Model: PJ-900X"), QStringLiteral("O/S Version: 01.05")}));
+    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Searching for devices...")});
+    EXPECT_EQ(lib->calls.front(), "open COM1 38400 5000");
+
+    console = FakeConsole();
+    lib->status_steps = {status(2), status(3)};
+    EXPECT_EQ(run({QStringLiteral("--status")}), kExitOk);
+    EXPECT_EQ(console.outs, QStringList{QStringLiteral("Device is cooling down.")});
+    console = FakeConsole();
+    EXPECT_EQ(run({QStringLiteral("--status")}), kExitDeviceFailed);
+    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Unexpected status code from device (2) 0")});
+    EXPECT_TRUE(console.outs.isEmpty());
+
+    console = FakeConsole();
+    lib->info_steps = {failing(kTimeout)};
+    EXPECT_EQ(run({QStringLiteral("--find")}), kExitDeviceFailed);
+    EXPECT_EQ(console.lines.last(), QStringLiteral("Unable to find any devices connect to this computer."));
+    EXPECT_TRUE(console.outs.isEmpty());
+}
+
+}  // namespace
+}  // namespace halvern::cli
