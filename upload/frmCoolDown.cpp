@@ -49,6 +49,7 @@ frmCoolDown::frmCoolDown(DeviceLibrary& library, AppState& state, Reporter& repo
                                        "operating system from the pc."),
                         panel);
     lblCoolDown->setWordWrap(true);
+    lblCoolDown->setMinimumHeight(2 * lblCoolDown->fontMetrics().lineSpacing() + 4);
     txtMinutes = time_box("txtMinutes", panel);
     txtSeconds = time_box("txtSeconds", panel);
     pgbStatus = new QProgressBar(panel);
@@ -69,7 +70,9 @@ frmCoolDown::frmCoolDown(DeviceLibrary& library, AppState& state, Reporter& repo
     grid->addWidget(txtSeconds, 1, 4);
     grid->addWidget(pgbStatus, 2, 0, 1, 5);
     grid->addWidget(cmdCancel, 3, 4);
-    resize(296, 136);  // 4440 x 2040 twips
+    // 4440 x 2040 twips at design; taller when the font needs it, so the text is never cut.
+    setMinimumWidth(296);
+    resize(296, qMax(136, sizeHint().height()));
 
     tmrCoolDown = new QTimer(this);
     tmrCoolDown->setObjectName(QStringLiteral("tmrCoolDown"));

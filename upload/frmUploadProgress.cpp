@@ -42,7 +42,13 @@ frmUploadProgress::frmUploadProgress() : QWidget(nullptr, Qt::Window) {
     // Load: the three middle marks follow the bar's width.
     mark_lefts_ = progress_mark_lefts(kBarWidth);
     const float lefts[5] = {105, mark_lefts_[0], mark_lefts_[1], mark_lefts_[2], 4520};
-    for (int i = 0; i < 5; ++i) Label1[i]->setGeometry(px(lefts[i]), px(75), px(widths[i]) + 4, 14);
+    for (int i = 0; i < 5; ++i) {
+        // At least as wide as the text in the font in use; the last mark ends at the bar's end.
+        const int width = qMax(px(widths[i]) + 4, Label1[i]->fontMetrics().horizontalAdvance(Label1[i]->text()) + 4);
+        const int left = i == 4 ? qMin(px(lefts[i]), px(100 + kBarWidth) - width) : px(lefts[i]);
+        if (i == 4) Label1[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        Label1[i]->setGeometry(left, px(75), width, 14);
+    }
     center_form(*this);
     set_value(0.0f);
 }

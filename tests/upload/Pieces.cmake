@@ -1,0 +1,1 @@
+halvern_test(test_upload_pieces SOURCES test_pieces.cpp LIBS halvern_upload_windows GUI)

@@ -1,0 +1,132 @@
+// The cool-down wait and its window, the status query and the progress marks.
+
+#include "upload/CoolDown.h"
+#include "upload/StatusQuery.h"
+#include "upload/frmCoolDown.h"
+#include "upload/frmUploadProgress.h"
+
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/ScriptedDeviceLibrary.h"
+
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace halvern;
+using namespace halvern::test;
+
+TEST(CoolDown, RemainingTimeAndItsDisplay) {
+    struct Bcd { std::uint8_t b20, b21; std::int32_t seconds; } bcd[] = {
+        {0x01, 0x80, 180}, {0x00, 0x00, 0}, {0x99, 0x99, 9999}, {0x00, 0x0A, 10},  // a nibble of 10 adds two digits
+    };
+    for (const Bcd& c : bcd) {
+        DeviceReply r{};
+        r[20] = c.b20;
+        r[21] = c.b21;
+        EXPECT_EQ(remaining_seconds(r), c.seconds) << int(c.b20) << " " << int(c.b21);
+    }
+    struct Time { std::int32_t seconds; const char* minutes; const char* rest; } times[] = {
+        {125, "2", "5"}, {59, "0", "59"}, {60, "1", "0"}, {0, "0", "0"}, {-125, "-2", "-5"},
+    };
+    for (const Time& t : times) {
+        CoolDownDisplay d;
+        update_time(d, t.seconds);
+        EXPECT_EQ(d.minutes, t.minutes) << t.seconds;
+        EXPECT_EQ(d.seconds, t.rest) << t.seconds;
+    }
+}
+
+TEST(CoolDown, BarStaysInsideItsRange) {
+    struct Case { std::vector<ScriptedDeviceLibrary::Step> steps; int maximum, value; QStringList boxes; } cases[] = {
+        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x00), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x30)},
+         1, 0, {}},                                             // first reading 0, then 30
+        {{ScriptedDeviceLibrary::Step{kTimeout, {}}, ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x30)},
+         100, 70, {"Unable to query device status."}},          // failed first query: design range
+        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x60), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x01, 0x20)},
+         60, 0, {}},                                            // a later reading above the first
+        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x60), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x15)},
+         60, 45, {}},
+    };
+    for (const Case& c : cases) {
+        ScriptedDeviceLibrary lib;
+        AppState state;
+        RecordingReporter reporter;
+        lib.status_steps.assign(c.steps.begin(), c.steps.end());
+        CoolDownWait wait(lib, state, reporter);
+        wait.load();
+        EXPECT_EQ(wait.tick(), CoolDownWait::Tick::Cooling);
+        EXPECT_EQ(wait.display().bar_maximum, c.maximum);
+        EXPECT_EQ(wait.display().bar_value, c.value);
+        EXPECT_GE(wait.display().bar_value, 0);
+        EXPECT_LE(wait.display().bar_value, wait.display().bar_maximum);
+        EXPECT_EQ(reporter.boxes(), c.boxes);
+    }
+}
+
+TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
+    ScriptedDeviceLibrary lib;
+    AppState state;
+    RecordingReporter reporter;
+    lib.status_steps = {ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x10),
+                        ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x05),
+                        ScriptedDeviceLibrary::status(kStandby)};
+    {
+        frmCoolDown window(lib, state, reporter);
+        EXPECT_EQ(window.timer()->interval(), 5000);
+        window.timer()->setInterval(1);
+        EXPECT_EQ(window.exec(), QDialog::Accepted);
+        EXPECT_FALSE(state.cooldown_canceled);
+    }
+    lib.status_steps = {ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x01, 0x00)};
+    frmCoolDown window(lib, state, reporter);
+    QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdCancel")->click(); });
+    EXPECT_EQ(window.exec(), QDialog::Rejected);
+    EXPECT_TRUE(state.cooldown_canceled);
+    EXPECT_FALSE(window.timer()->isActive());
+}
+
+TEST(StatusQuery, EachStateItsLineAndThePortClosed) {
+    struct Case { std::int32_t open; ScriptedDeviceLibrary::Step step; QString line; int closes; } cases[] = {
+        {kOk, ScriptedDeviceLibrary::status(kOn), "status 1: Device is on.", 1},
+        {kOk, ScriptedDeviceLibrary::status(kCoolingDown), "status 1: Device is cooling down.", 1},
+        {kOk, ScriptedDeviceLibrary::status(kStandby), "status 1: Device is in stand by mode.", 1},
+        {kOk, ScriptedDeviceLibrary::status(3), "status 3: Unexpected status code from device (2) 0", 1},
+        {kOk, ScriptedDeviceLibrary::Step{kTimeout, {}}, "status 3: Unable to query device status.", 1},
+        {kPortNotFound, {}, "status 3: Unable to communicate with serial port.", 0},
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir tmp;
+        SettingsStore settings(tmp.filePath("s.ini"));
+        AppState state;
+        state.port_name = "COM2";
+        state.baud_rate = 9600;
+        ScriptedDeviceLibrary lib;
+        RecordingReporter reporter;
+        SerialConnection connection(lib, state, settings, reporter);
+        lib.open_results = {c.open};
+        lib.status_steps = {c.step};
+        query_device_status(connection, reporter);
+        EXPECT_EQ(reporter.events, QStringList{c.line});
+        EXPECT_EQ(lib.closes, c.closes) << c.line.toStdString();
+        EXPECT_EQ(lib.calls.front(), "open COM2 9600 5000");
+    }
+}
+
+TEST(ProgressWindow, MarksFollowTheBarAndTheValueStaysInRange) {
+    const std::array<float, 3> lefts = progress_mark_lefts(4695);
+    EXPECT_FLOAT_EQ(lefts[0], 1173.75f);
+    EXPECT_FLOAT_EQ(lefts[1], 2347.5f);
+    EXPECT_FLOAT_EQ(lefts[2], 3521.25f);
+
+    QWidget main_window;
+    QtUploadView view(main_window);
+    view.set_progress_maximum(1000);
+    ASSERT_NE(view.window(), nullptr);
+    EXPECT_EQ(view.window()->windowTitle(), "Upload Operating System Status");
+    for (long step : {600L, 600L}) advance_progress(view, step);
+    EXPECT_FLOAT_EQ(view.progress_value(), 1000);
+    view.close_progress();
+    EXPECT_EQ(view.window(), nullptr);
+}
