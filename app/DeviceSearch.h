@@ -2,9 +2,9 @@
 // "&Find Device": identify the projector on the configured port, show its model and
 // operating-system version, and refresh the release list.
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "device/SerialConnection.h"
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QString>
 

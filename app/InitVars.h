@@ -2,8 +2,8 @@
 // Start-up: the configuration the program reads from the settings store before the main
 // window shows, and the path of the help file beside the program.
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 
 #include <QString>
 

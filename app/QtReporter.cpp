@@ -1,6 +1,6 @@
 #include "app/QtReporter.h"
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 #include <QCoreApplication>
 #include <QMessageBox>

@@ -2,7 +2,7 @@
 // The reporting interface on real windows: modal message boxes without an icon, Yes/No
 // questions, the main window's status line, and yields to the event loop.
 
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <functional>
 

@@ -1,6 +1,6 @@
 #include "app/frmUpload.h"
 
-#include "app/CenterForm.h"
+#include "common/CenterForm.h"
 #include "app/InitVars.h"
 #include "app/Pictures.h"
 #include "app/QtReporter.h"

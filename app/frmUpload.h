@@ -6,14 +6,14 @@
 // The window holds no device logic: the commands wired onto it reach the application state,
 // the serial connection and the reporter through the accessors below.
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 #include "device/SerialConnection.h"
 #include "image/ReleaseCatalogue.h"
 #include "app/DeviceSearch.h"
-#include "upload/UploadView.h"
-#include "upload/Reporter.h"
+#include "common/UploadView.h"
+#include "common/Reporter.h"
 
 #include <QDateTime>
 #include <QMainWindow>

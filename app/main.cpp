@@ -1,7 +1,7 @@
 // The program: the main window over the serial-port library, configured from the user's
 // settings store.
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "app/frmUpload.h"
 #include "device/SerialDeviceLibrary.h"
 

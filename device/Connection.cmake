@@ -3,4 +3,4 @@
 add_library(halvern_device STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SerialConnection.cpp ${CMAKE_CURRENT_LIST_DIR}/SerialConnection.h
   ${CMAKE_CURRENT_LIST_DIR}/DeviceLibrary.h)
-target_link_libraries(halvern_device PUBLIC halvern_settings halvern_headers)
+target_link_libraries(halvern_device PUBLIC halvern_common halvern_headers)

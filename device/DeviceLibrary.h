@@ -4,7 +4,7 @@
 // implementation talks to a projector over a serial port (SerialDeviceLibrary); tests use a
 // scripted one.
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 #include <cstdint>
 #include <span>

@@ -4,10 +4,10 @@
 // "hndCom" of section "Startup", so that Reset Port can close a handle that an earlier run
 // left open.
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QString>
 

@@ -3,7 +3,7 @@
 // frames of docs/device-link.md on a real serial line. Handles are numbers from the library's
 // own table, never operating-system descriptors.
 
-#include "app/SettingsStore.h"
+#include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 
 #include <memory>

@@ -2,4 +2,4 @@
 add_library(halvern_serial STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.cpp ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.h
   ${CMAKE_CURRENT_LIST_DIR}/DeviceLibrary.h)
-target_link_libraries(halvern_serial PUBLIC halvern_settings halvern_headers Qt6::SerialPort)
+target_link_libraries(halvern_serial PUBLIC halvern_common halvern_headers Qt6::SerialPort)

@@ -1,6 +1,6 @@
 #include "dialogs/HelpWindow.h"
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 #include <QApplication>
 #include <QFile>

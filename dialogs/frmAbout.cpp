@@ -1,7 +1,7 @@
 #include "dialogs/frmAbout.h"
 
-#include "app/AppState.h"
-#include "app/CenterForm.h"
+#include "common/AppState.h"
+#include "common/CenterForm.h"
 
 #include <QApplication>
 #include <QFileInfo>

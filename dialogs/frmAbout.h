@@ -8,7 +8,7 @@
 // cmdOK "&OK" (default button; Enter and Escape both close the box), cmdSysInfo
 // "&System Info...".
 
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QDialog>
 #include <QString>

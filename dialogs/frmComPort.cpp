@@ -1,6 +1,6 @@
 #include "dialogs/frmComPort.h"
 
-#include "app/CenterForm.h"
+#include "common/CenterForm.h"
 
 #include <QGroupBox>
 #include <QHBoxLayout>

@@ -7,8 +7,8 @@
 // "COM1".."COM4", Frame2 "Baud Rate" with optBaudRate0..optBaudRate2 "38400", "19200",
 // "9600"; cmdSelect "&OK", cmdCancel "&Cancel", cmdResetPort "&Reset Port".
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "device/SerialConnection.h"
 
 #include <QDialog>

@@ -1,6 +1,6 @@
 #include "dialogs/frmWorkingDirectory.h"
 
-#include "app/CenterForm.h"
+#include "common/CenterForm.h"
 #include "image/FileLookup.h"
 
 #include <QComboBox>

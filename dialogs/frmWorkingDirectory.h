@@ -7,9 +7,9 @@
 // current directory's subdirectories; a double click opens an entry, a single click only
 // highlights it), cmdSelect "&Select", cmdCancel "&Cancel".
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
-#include "upload/Reporter.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
+#include "common/Reporter.h"
 
 #include <QDialog>
 #include <QList>

@@ -2,7 +2,7 @@
 // The commands of halvern-upload over the system's own pieces: the upload road, the device
 // search, the status query and the release catalogue.
 
-#include "app/SettingsStore.h"
+#include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Console.h"

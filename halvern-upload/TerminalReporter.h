@@ -7,8 +7,8 @@
 #include "halvern-upload/Console.h"
 #include "halvern-upload/ExitCode.h"
 #include "halvern-upload/GuardedLibrary.h"
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QElapsedTimer>
 

@@ -1,6 +1,6 @@
 // halvern-upload: the upload road of the desktop tool on the command line.
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "device/SerialDeviceLibrary.h"
 #include "halvern-upload/Commands.h"
 #include "halvern-upload/Console.h"

@@ -3,7 +3,7 @@
 // window in the image buffer. Index k of the buffer holds the byte for address start + k;
 // bytes no record supplies read as FF.
 
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QByteArray>
 #include <QString>

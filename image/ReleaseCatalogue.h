@@ -2,7 +2,7 @@
 // The release catalogue: one line per version control file of the working directory, with
 // the release's name, a tab and its version, paired by index with version_files.
 
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QByteArray>
 #include <QString>

@@ -3,7 +3,7 @@
 // file entries and a 192-byte trailer, 768 bytes in all (576 without the trailer). Numbers
 // are 4-byte big-endian; text fields are single-byte characters padded with NUL.
 
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,7 +6,7 @@
 // nowhere else; their counting is what the projector expects and must not be changed.
 
 #include "device/DeviceLibrary.h"
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <cstdint>
 #include <span>

@@ -7,8 +7,8 @@
 #include "image/MotorolaReader.h"
 #include "image/VersionControl.h"
 #include "link/FrameLayer.h"
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QString>
 

@@ -3,9 +3,9 @@
 // down; the wait polls it every five seconds until it reports standby or the user cancels.
 // This is the window's logic without the window: frmCoolDown shows what it computes.
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 #include "device/DeviceLibrary.h"
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 #include <QString>
 

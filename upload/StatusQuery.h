@@ -2,7 +2,7 @@
 // "&Query Status": open the port, one status call, report the power state, close the port.
 
 #include "device/SerialConnection.h"
-#include "upload/Reporter.h"
+#include "common/Reporter.h"
 
 namespace halvern {
 

@@ -7,8 +7,8 @@
 
 #include "device/SerialConnection.h"
 #include "image/VersionControl.h"
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QString>
 

@@ -7,8 +7,8 @@
 
 #include "image/VersionControl.h"
 #include "link/UploadLink.h"
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QString>
 

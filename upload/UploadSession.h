@@ -4,8 +4,8 @@
 // and the command-line uploader both start uploads through here.
 
 #include "device/SerialConnection.h"
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QString>
 

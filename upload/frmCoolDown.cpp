@@ -1,6 +1,6 @@
 #include "upload/frmCoolDown.h"
 
-#include "app/CenterForm.h"
+#include "common/CenterForm.h"
 
 #include <QFrame>
 #include <QGridLayout>

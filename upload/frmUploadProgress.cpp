@@ -1,6 +1,6 @@
 #include "upload/frmUploadProgress.h"
 
-#include "app/CenterForm.h"
+#include "common/CenterForm.h"
 
 #include <QLabel>
 #include <QProgressBar>

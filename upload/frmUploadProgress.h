@@ -3,7 +3,7 @@
 // 50%, 75% and 100% above it. Modeless, without owner; the upload sets its range, advances
 // it block by block and closes it when the transfer has ended.
 
-#include "upload/UploadView.h"
+#include "common/UploadView.h"
 
 #include <QPointer>
 #include <QWidget>

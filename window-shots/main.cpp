@@ -2,8 +2,8 @@
 // middle of its work, into DIR/NAME.png. Runs on any Qt platform, offscreen included:
 //   QT_QPA_PLATFORM=offscreen build/window-shots/window-shots shots/
 
-#include "app/AppState.h"
-#include "app/SettingsStore.h"
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "app/frmUpload.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmComPort.h"

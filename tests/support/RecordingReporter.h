@@ -2,8 +2,8 @@
 // Test doubles of the reporting interface and the upload view: they record what a person
 // would have seen, in order, and answer questions from a script.
 
-#include "upload/Reporter.h"
-#include "upload/UploadView.h"
+#include "common/Reporter.h"
+#include "common/UploadView.h"
 
 #include <QString>
 #include <QStringList>

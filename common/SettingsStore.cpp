@@ -1,6 +1,6 @@
-#include "app/SettingsStore.h"
+#include "common/SettingsStore.h"
 
-#include "app/AppState.h"
+#include "common/AppState.h"
 
 #include <QSettings>
 
