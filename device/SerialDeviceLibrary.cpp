@@ -1,19 +1,17 @@
-// The link and port library over QSerialPort. Every call runs to completion on the caller's
-// thread with QSerialPort's blocking waits, so it needs no event loop and works the same
-// inside a running application. The wire format is that of docs/device-link.md.
+// The link and port library: device commands and upload frames over a line (device/Line.h).
+// Every call runs to completion on the caller's thread with the line's blocking waits, so it
+// needs no event loop and works the same inside a running application. The wire format is that
+// of docs/device-link.md.
 
 #include "device/SerialDeviceLibrary.h"
 
+#include "device/Line.h"
+
 #include <QByteArray>
 #include <QDeadlineTimer>
-#include <QSerialPort>
-#include <QThread>
 
 #include <limits>
 #include <map>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <termios.h>
 
 namespace halvern {
 
@@ -34,17 +32,11 @@ const QByteArray kFrameLeadIn("\xE3\x57", 2);
 
 std::uint8_t byte_at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
 
-// What an open failure of QSerialPort means to the caller.
-std::int32_t open_failure(QSerialPort::SerialPortError error) {
-    return error == QSerialPort::DeviceNotFoundError ? kPortNotFound : kAccessDenied;
-}
-
 }  // namespace
 
 struct SerialDeviceLibrary::Private {
     struct Port {
-        std::unique_ptr<QSerialPort> serial;
-        QString path;
+        std::unique_ptr<Line> line;
         std::int32_t baud_rate = 0;
         std::int32_t timeout_ms = 0;
         std::uint8_t request_number = 0;
@@ -87,57 +79,29 @@ struct SerialDeviceLibrary::Private {
         return name;
     }
 
-    // Discards whatever the port holds unread, in the driver and in the library.
+    // Discards whatever the port holds unread, in the line and in the library.
     static void discard_input(Port& port) {
-        port.serial->clear(QSerialPort::Input);
-        port.serial->readAll();
+        port.line->discard_input();
         port.pending.clear();
     }
 
     // Reads until port.pending holds at least count bytes or the deadline has passed.
     static std::int32_t fill(Port& port, qsizetype count, const QDeadlineTimer& deadline) {
-        QSerialPort& serial = *port.serial;
-        while (true) {
-            port.pending += serial.readAll();
-            if (port.pending.size() >= count) return kOk;
-            if (deadline.hasExpired()) return kTimeout;
-            if (!serial.waitForReadyRead(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
-                const auto error = serial.error();
-                if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) return kReadFault;
-                serial.clearError();
-            }
-        }
+        while (port.pending.size() < count)
+            if (const auto r = port.line->read(port.pending, deadline); r != kOk) return r;
+        return kOk;
     }
 
-    // Writes bytes and waits until the driver has sent them on the line. The bound is the
-    // handle's time-out plus the time the bytes take at the line's rate.
+    // Writes bytes and waits until they have left on the line. The bound is the handle's
+    // time-out plus the time the bytes take at the line's rate.
     static std::int32_t write_all(Port& port, const char* data, qsizetype size) {
-        QSerialPort& serial = *port.serial;
         const qint64 line_ms = size * 10 * 1000 / std::max(port.baud_rate, 1);
-        const QDeadlineTimer deadline(port.timeout_ms + line_ms);
-        if (serial.write(data, size) != size) return kWriteFault;
-        while (serial.bytesToWrite() > 0) {
-            if (deadline.hasExpired()) return kWriteFault;
-            if (!serial.waitForBytesWritten(static_cast<int>(std::max<qint64>(1, deadline.remainingTime())))) {
-                const auto error = serial.error();
-                if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) return kWriteFault;
-                serial.clearError();
-            }
-        }
-        // The driver's own output queue: wait until it is empty, within the same bound.
-        const int fd = static_cast<int>(serial.handle());
-        int queued = 0;
-        while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-            if (deadline.hasExpired()) return kWriteFault;
-            QThread::msleep(1);
-        }
-        return kOk;
+        return port.line->write(data, size, QDeadlineTimer(port.timeout_ms + line_ms));
     }
 
     std::int32_t device_command(std::int32_t handle, std::uint8_t code, DeviceReply& reply) {
         Port* port = find(handle);
         if (!port) return kInvalidHandle;
-        port->serial->clearError();
 
         char request[kRequestSize] = {'\xA5', '\x3C', static_cast<char>(code),
                                       static_cast<char>(port->request_number++), 0, 0};
@@ -170,7 +134,7 @@ struct SerialDeviceLibrary::Private {
 SerialDeviceLibrary::SerialDeviceLibrary(SettingsStore& settings) : d(std::make_unique<Private>(settings)) {}
 
 SerialDeviceLibrary::~SerialDeviceLibrary() {
-    for (auto& [handle, port] : d->ports) port.serial->close();
+    for (auto& [handle, port] : d->ports) port.line->close();
 }
 
 std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const char* port_name,
@@ -179,30 +143,14 @@ std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const
     const QString path = d->device_path(QString::fromLocal8Bit(port_name).trimmed());
     if (path.isEmpty()) return kPortNotFound;
 
-    struct stat st {};
-    if (::stat(path.toLocal8Bit().constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return kPortNotFound;
     for (const auto& [h, port] : d->ports)
-        if (port.path == path) return kAccessDenied;
+        if (port.line->identity() == path) return kAccessDenied;
 
-    auto serial = std::make_unique<QSerialPort>();
-    serial->setPortName(path);
-    if (!serial->open(QIODevice::ReadWrite)) return open_failure(serial->error());
-
-    // Exclusive use: no further open of the device while it is held (the driver refuses it).
-    if (::ioctl(static_cast<int>(serial->handle()), TIOCEXCL) != 0) {
-        serial->close();
-        return kAccessDenied;
-    }
-    if (!serial->setBaudRate(baud_rate) || !serial->setDataBits(QSerialPort::Data8) ||
-        !serial->setParity(QSerialPort::NoParity) || !serial->setStopBits(QSerialPort::OneStop) ||
-        !serial->setFlowControl(QSerialPort::NoFlowControl)) {
-        serial->close();
-        return kInvalidParameter;
-    }
+    auto line = make_line(path);
+    if (const auto r = line->open(baud_rate, timeout_ms); r != kOk) return r;
 
     Private::Port port;
-    port.serial = std::move(serial);
-    port.path = path;
+    port.line = std::move(line);
     port.baud_rate = baud_rate;
     port.timeout_ms = timeout_ms;
     const std::int32_t h = d->take_handle();
@@ -214,7 +162,7 @@ std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const
 std::int32_t SerialDeviceLibrary::close_port(std::int32_t handle) {
     auto it = d->ports.find(handle);
     if (it == d->ports.end()) return kInvalidHandle;
-    it->second.serial->close();
+    it->second.line->close();
     d->ports.erase(it);
     return kOk;
 }
@@ -249,7 +197,6 @@ std::int32_t SerialDeviceLibrary::send_data(std::int32_t handle, std::span<const
         out = kInvalidParameter;
         return 0;
     }
-    port->serial->clearError();
     out = Private::write_all(*port, reinterpret_cast<const char*>(frame.data()),
                              static_cast<qsizetype>(frame.size()));
     return out == kOk ? static_cast<std::int32_t>(frame.size()) : 0;
@@ -260,7 +207,6 @@ std::int32_t SerialDeviceLibrary::get_data(std::int32_t handle, std::span<std::u
     Private::Port* port = d->find(handle);
     if (!port) return kInvalidHandle;
     if (buffer.empty()) return kInvalidParameter;
-    port->serial->clearError();
     QByteArray& pending = port->pending;
     const QDeadlineTimer deadline(port->timeout_ms);
 

@@ -1,6 +1,6 @@
 #pragma once
-// The system's own link and port library over QSerialPort: the device commands and upload
-// frames of docs/device-link.md on a real serial line. Handles are numbers from the library's
+// The system's own link and port library: the device commands and upload frames of
+// docs/device-link.md on a line to the projector (device/Line.h). Handles are numbers from the library's
 // own table, never operating-system descriptors.
 
 #include "common/SettingsStore.h"

@@ -1,5 +1,7 @@
-# The system's own link and port library over QSerialPort.
+# The system's own link and port library, and the lines it talks over.
 add_library(halvern_serial STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.cpp ${CMAKE_CURRENT_LIST_DIR}/SerialDeviceLibrary.h
+  ${CMAKE_CURRENT_LIST_DIR}/Line.cpp ${CMAKE_CURRENT_LIST_DIR}/Line.h
+  ${CMAKE_CURRENT_LIST_DIR}/SerialLine.cpp ${CMAKE_CURRENT_LIST_DIR}/SerialLine.h
   ${CMAKE_CURRENT_LIST_DIR}/DeviceLibrary.h)
 target_link_libraries(halvern_serial PUBLIC halvern_common halvern_headers Qt6::SerialPort)

@@ -1,0 +1,11 @@
+// Which kind of line reaches a resolved port name.
+
+#include "device/Line.h"
+
+#include "device/SerialLine.h"
+
+namespace halvern {
+
+std::unique_ptr<Line> make_line(const QString& path) { return std::make_unique<SerialLine>(path); }
+
+}  // namespace halvern
