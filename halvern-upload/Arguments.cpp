@@ -4,15 +4,14 @@
 
 namespace halvern::cli {
 
-namespace {
-
-// A port is one of the four configured names or a device path (anything with a '/').
-std::optional<QString> port_name(const QString& text) {
+std::optional<QString> parse_port_name(const QString& text) {
     static const QRegularExpression com(QStringLiteral("^COM[1-4]$"), QRegularExpression::CaseInsensitiveOption);
     if (com.match(text).hasMatch()) return text.toUpper();
     if (text.contains(QLatin1Char('/'))) return text;
     return std::nullopt;
 }
+
+namespace {
 
 std::optional<int> positive_number(const QString& text) {
     static const QRegularExpression digits(QStringLiteral("^[0-9]{1,9}$"));
@@ -56,7 +55,8 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             argument.truncate(equals);
         }
         const bool takes_value = argument == QLatin1String("--port") || argument == QLatin1String("--baud") ||
-                                 argument == QLatin1String("--dir") ||
+                                 argument == QLatin1String("--dir") || argument == QLatin1String("--ports") ||
+                                 argument == QLatin1String("--report") ||
                                  argument == QLatin1String("--test-poll-interval-ms") ||
                                  argument == QLatin1String("--test-read-timeout-ms");
         QString value;
@@ -74,9 +74,15 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         }
 
         if (argument == QLatin1String("--port")) {
-            const auto name = port_name(value);
+            const auto name = parse_port_name(value);
             if (!name) return fail(QStringLiteral("--port takes COM1 to COM4 or a device path, not %1").arg(value));
-            options.port = *name;
+            if (!options.port) options.port = *name;
+            options.ports << *name;
+        } else if (argument == QLatin1String("--ports")) {
+            if (options.ports_file) return fail(QStringLiteral("--ports goes only once"));
+            options.ports_file = value;
+        } else if (argument == QLatin1String("--report")) {
+            options.report = value;
         } else if (argument == QLatin1String("--baud")) {
             const auto rate = positive_number(value);
             if (!rate || (*rate != 9600 && *rate != 19200 && *rate != 38400))
@@ -121,6 +127,9 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         return {options, QString()};
     }
     if (!positional.isEmpty()) return fail(QStringLiteral("a release file goes only with an upload"));
+    if (options.report) return fail(QStringLiteral("--report goes only with an upload"));
+    if (options.command != Command::List && (options.ports.size() > 1 || options.ports_file))
+        return fail(QStringLiteral("--find and --status take one port"));
     if (options.emergency || options.yes)
         return fail(QStringLiteral("--emergency and --yes go only with an upload"));
     return {options, QString()};
@@ -128,14 +137,20 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
 
 QString usage_text() {
     return QStringLiteral(
-        "usage: halvern-upload [--port NAME] [--baud N] [--dir WORKDIR] [--yes] [--emergency] RELEASE\n"
+        "usage: halvern-upload [--port NAME]... [--ports FILE] [--baud N] [--dir WORKDIR] [--yes]\n"
+        "                      [--emergency] [--report FILE] RELEASE\n"
         "       halvern-upload [--port NAME] [--baud N] --find | --status\n"
         "       halvern-upload [--dir WORKDIR] --list\n"
-        "Uploads a firmware release into the projector on a serial port.\n"
+        "Uploads a firmware release into the projector on a serial port, or into the projectors\n"
+        "on several ports at once.\n"
         "\n"
         "  RELEASE        a .PJV or .SWV file: a name in WORKDIR or a path; its NAME.mot files\n"
         "                 are read from the directory it is in\n"
-        "  --port NAME    COM1 to COM4 (mapped in section Ports of the settings) or a device path\n"
+        "  --port NAME    COM1 to COM4 (mapped in section Ports of the settings) or a device path;\n"
+        "                 given several times, every port is uploaded at the same time\n"
+        "  --ports FILE   more ports, one name a line (blank lines and lines from # on are skipped)\n"
+        "  --report FILE  write one JSON object a line per port: port, device, model, version,\n"
+        "                 release, release_version, outcome, exit, messages, seconds\n"
         "  --baud N       9600, 19200 or 38400 (the transfer always runs at 38400)\n"
         "  --dir WORKDIR  the working directory of the releases\n"
         "  --yes          answer Yes to the confirmation and to the power-off question\n"
@@ -148,10 +163,15 @@ QString usage_text() {
         "Defaults come from the settings of the desktop tool; options apply to this run only.\n"
         "Without a terminal and without --yes every question is answered No.\n"
         "Ctrl-C during the cool-down wait cancels it; during the transfer it asks first.\n"
+        "With several ports the questions are asked once for all, a table shows every port\n"
+        "(plain lines prefixed with port and time without a terminal), a summary follows on\n"
+        "standard output, and Ctrl-C asks once for all of them.\n"
         "\n"
         "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list done),\n"
         "  2 bad arguments or release file, 3 port not opened, 4 device not answering or refusing\n"
-        "  a step, 5 cool-down cancelled, 6 transfer failed, 7 a question answered No.\n");
+        "  a step, 5 cool-down cancelled, 6 transfer failed, 7 a question answered No.\n"
+        "  With several ports: 0 only when every projector confirmed its upload, otherwise 8\n"
+        "  (the report gives each port's own status).\n");
 }
 
 }  // namespace halvern::cli

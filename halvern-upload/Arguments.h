@@ -14,7 +14,10 @@ enum class Command { Upload, Find, Status, List, Help };
 struct Options {
     Command command = Command::Upload;
     // Overrides of the settings store for this run only; never written back.
-    std::optional<QString> port;          // "COM1" to "COM4" or a device path
+    std::optional<QString> port;          // "COM1" to "COM4" or a device path (the first --port)
+    QStringList ports;                    // every --port, in the order given
+    std::optional<QString> ports_file;    // --ports FILE: one port name a line
+    std::optional<QString> report;        // --report FILE: one JSON line per port
     std::optional<std::int32_t> baud;     // 9600, 19200 or 38400
     std::optional<QString> dir;           // working directory
     bool yes = false;                     // answer Yes to the upload's questions
@@ -35,6 +38,10 @@ struct ParsedArguments {
 
 // arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE".
 ParsedArguments parse_arguments(const QStringList& arguments);
+
+// A port name as --port takes it: COM1 to COM4 (in capitals) or a device path (anything
+// with a '/'); empty when it is neither.
+std::optional<QString> parse_port_name(const QString& text);
 
 // The --help text.
 QString usage_text();

@@ -3,8 +3,12 @@
 #include "app/DeviceSearch.h"
 #include "device/SerialConnection.h"
 #include "halvern-upload/ExitCode.h"
+#include "halvern-upload/Fleet.h"
+#include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
+#include "halvern-upload/PortIdentity.h"
+#include "halvern-upload/ScratchStore.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "image/FileLookup.h"
 #include "image/ReleaseCatalogue.h"
@@ -14,6 +18,7 @@
 #include "upload/UploadSession.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -32,26 +37,6 @@ public:
     bool question(const QString&, const QString&) override { return false; }
     void show_status(int, const QString&) override {}
     void yield() override {}
-};
-
-// The store the library and the connection write to during this run: a scratch file that
-// starts with the user's port map. The handle the connection mirrors means nothing once this
-// process has ended, so the desktop tool's "hndCom" is left alone.
-class ScratchStore {
-public:
-    explicit ScratchStore(const SettingsStore& user)
-        : store_(dir_.isValid() ? dir_.filePath(QStringLiteral("run.ini")) : QStringLiteral("/dev/null")) {
-        const QString section = QStringLiteral("Ports");
-        for (int n = 1; n <= 4; ++n) {
-            const QString key = QStringLiteral("COM%1").arg(n);
-            if (user.contains(section, key)) store_.set(section, key, user.get(section, key));
-        }
-    }
-    SettingsStore& store() { return store_; }
-
-private:
-    QTemporaryDir dir_;
-    SettingsStore store_;
 };
 
 AppState state_for(const RunSettings& settings) {
@@ -88,10 +73,62 @@ void wait_for_cool_down(CoolDownWait& wait, Console& console, int interval_ms) {
     }
 }
 
+// The terminal reporter that also keeps every box, question and status line for --report.
+class ReportingReporter : public TerminalReporter {
+public:
+    using TerminalReporter::TerminalReporter;
+    std::vector<PortMessage> messages;
+    void message_box(const QString& text, const QString& caption) override {
+        messages.push_back({PortMessage::Box, 0, box_line(text)});
+        TerminalReporter::message_box(text, caption);
+    }
+    bool question(const QString& text, const QString& caption) override {
+        const bool yes = TerminalReporter::question(text, caption);
+        messages.push_back({PortMessage::Question, 0, box_line(text) + (yes ? QStringLiteral(" [y/N] y")
+                                                                            : QStringLiteral(" [y/N] n"))});
+        return yes;
+    }
+    void show_status(int icon, const QString& text) override {
+        if (!text.isEmpty()) messages.push_back({PortMessage::Status, icon, box_line(text)});
+        TerminalReporter::show_status(icon, text);
+    }
+};
+
+// Every --port and the lines of --ports FILE, in that order.
+std::optional<QStringList> all_ports(const Options& options, QString& error) {
+    QStringList ports = options.ports;
+    if (options.ports_file) {
+        const std::optional<QStringList> listed = read_ports_file(*options.ports_file, error);
+        if (!listed) return std::nullopt;
+        ports += *listed;
+    }
+    return ports;
+}
+
 int upload(const Options& options, Environment& env) {
     Console& console = env.console;
-    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
     QString error;
+    const std::optional<QStringList> ports = all_ports(options, error);
+    if (!ports) {
+        console.line(kProgram + QStringLiteral(": ") + error);
+        return kExitBadArguments;
+    }
+    // Two names of one device would have two uploads interleave on one line.
+    if (const std::optional<QString> twice = same_device_named_twice(*ports, env.settings)) {
+        console.line(kProgram + QStringLiteral(": ") + *twice);
+        return kExitBadArguments;
+    }
+    if (ports->size() == 1) settings.port_name = ports->first();
+    std::unique_ptr<QFile> report;
+    if (options.report && ports->size() <= 1) {
+        report = std::make_unique<QFile>(*options.report);
+        if (!report->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            console.line(kProgram + QStringLiteral(": cannot write the report %1: %2")
+                                        .arg(*options.report, report->errorString()));
+            return kExitBadArguments;
+        }
+    }
     const std::optional<ReleaseFile> release = resolve_release(options.release, settings.working_directory, error);
     if (!release) {
         console.line(kProgram + QStringLiteral(": ") + error);
@@ -110,6 +147,10 @@ int upload(const Options& options, Environment& env) {
         }
     }
 
+    if (ports->size() > 1) return run_fleet(options, FleetJob{settings, *release, *ports}, env);
+
+    QElapsedTimer clock;
+    clock.start();
     ScratchStore scratch(env.settings);
     const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
     GuardedLibrary library(*device);
@@ -119,7 +160,7 @@ int upload(const Options& options, Environment& env) {
     AppState state = state_for(settings);
     state.working_directory = release->working_directory;
     state.emergency_mode = options.emergency;
-    TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
+    ReportingReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
     TerminalProgress view(console, library);
     SerialConnection connection(library, state, scratch.store(), reporter);
 
@@ -136,7 +177,19 @@ int upload(const Options& options, Environment& env) {
 
     const bool uploaded = run_upload(connection, reporter, view, request);
     interrupt::set_guarded(false);
-    return upload_exit_code(uploaded, reporter.last_status());
+    const int exit = upload_exit_code(uploaded, reporter.last_status());
+    if (report) {
+        PortOutcome outcome;
+        outcome.port = settings.port_name;
+        outcome.device = resolve_port_device(settings.port_name, env.settings).device;
+        outcome.release = release->path;
+        outcome.release_version = release->line.right(5);
+        outcome.exit = exit;
+        outcome.messages = reporter.messages;
+        outcome.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+        report->write(report_line(outcome) + '\n');
+    }
+    return exit;
 }
 
 class PrintingSearchView : public DeviceSearchView {

@@ -42,6 +42,7 @@ struct Environment {
     SettingsStore& settings;  // the user's store, only read
     QString program_dir;
     // The device library over the given store (which receives the port map and may be written).
+    // With several ports it is called on each port's own thread.
     std::function<std::unique_ptr<DeviceLibrary>(SettingsStore&)> make_library;
 };
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <string>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace halvern::cli {
@@ -27,6 +28,7 @@ StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) 
 void StdConsole::end_open_line() {
     if (open_line_) write_all(2, "\n");
     open_line_ = false;
+    block_lines_ = 0;
 }
 
 void StdConsole::line(const QString& text) {
@@ -49,6 +51,24 @@ void StdConsole::redraw(const QString& text) {
     // Carriage return, the line, then erase whatever a longer line left to the right.
     write_all(2, (QLatin1Char('\r') + text + QStringLiteral("\x1b[K")).toLocal8Bit());
     open_line_ = true;
+}
+
+void StdConsole::redraw_lines(const QStringList& lines) {
+    if (open_line_) end_open_line();
+    // Up to the first line of the last block, then every line rewritten and the rest of it
+    // erased; a block that grew goes on below, one that shrank leaves nothing behind.
+    QString text;
+    if (block_lines_ > 0) text += QStringLiteral("\x1b[%1A").arg(block_lines_);
+    for (const QString& l : lines) text += QLatin1Char('\r') + l + QStringLiteral("\x1b[K\n");
+    text += QStringLiteral("\x1b[J");
+    write_all(2, text.toLocal8Bit());
+    block_lines_ = static_cast<int>(lines.size());
+}
+
+int StdConsole::columns() const {
+    winsize size{};
+    if (error_tty_ && ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+    return 80;
 }
 
 void StdConsole::out(const QString& text) { write_all(1, (text + QLatin1Char('\n')).toLocal8Bit()); }

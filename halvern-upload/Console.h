@@ -3,6 +3,7 @@
 // commands' results on standard output, answers read from standard input.
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -19,6 +20,13 @@ public:
     virtual void end_prompt(const QString& answer) = 0;
     // The progress line drawn in place (standard error is a terminal).
     virtual void redraw(const QString& text) = 0;
+    // A block of lines on standard error drawn in place of the block drawn last (standard
+    // error is a terminal); any other line or prompt in between starts a new block below it.
+    virtual void redraw_lines(const QStringList& lines) {
+        for (const QString& l : lines) line(l);
+    }
+    // The width of the terminal of standard error, in characters.
+    virtual int columns() const { return 80; }
     // One line on standard output.
     virtual void out(const QString& text) = 0;
     // A line typed on standard input, without its line end; empty at end of input.
@@ -36,6 +44,8 @@ public:
     void prompt(const QString& text) override;
     void end_prompt(const QString& answer) override;
     void redraw(const QString& text) override;
+    void redraw_lines(const QStringList& lines) override;
+    int columns() const override;
     void out(const QString& text) override;
     std::optional<QString> read_answer() override;
     bool error_is_terminal() const override { return error_tty_; }
@@ -46,6 +56,7 @@ private:
     bool error_tty_ = false;
     bool input_tty_ = false;
     bool open_line_ = false;  // a prompt or a progress line waits for its line end
+    int block_lines_ = 0;     // lines of the block drawn last, right above the cursor
 };
 
 }  // namespace halvern::cli

@@ -17,6 +17,7 @@ enum ExitCode : int {
     kExitCoolDownCancelled = 5, // Ctrl-C during the cool-down wait
     kExitTransferFailed = 6,    // the transfer failed (or was stopped on request)
     kExitDeclined = 7,          // a question was answered No: nothing was uploaded
+    kExitFleetIncomplete = 8,   // several ports: not every projector confirmed its upload
 };
 
 struct StatusLine {

@@ -50,6 +50,36 @@ TEST(Arguments, AcceptedForms) {
     }
 }
 
+TEST(Arguments, SeveralPortsAndTheReport) {
+    const struct {
+        const char* line;
+        QStringList ports;
+        const char* ports_file;
+        const char* report;
+    } cases[] = {
+        {"--port COM1 X.PJV", {QStringLiteral("COM1")}, nullptr, nullptr},
+        {"--port COM1 --port=/dev/ttyUSB0 --port com1 X.PJV",
+         {QStringLiteral("COM1"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM1")}, nullptr, nullptr},
+        {"--ports hall.txt --report=out.jsonl X.PJV", {}, "hall.txt", "out.jsonl"},
+        {"--port tcp://hall:4001 --ports hall.txt --emergency X.PJV", {QStringLiteral("tcp://hall:4001")}, "hall.txt",
+         nullptr},
+        {"--list --port COM1 --port COM2", {QStringLiteral("COM1"), QStringLiteral("COM2")}, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const ParsedArguments parsed = parse_arguments(split(c.line));
+        ASSERT_TRUE(parsed.options) << parsed.error.toStdString();
+        EXPECT_EQ(parsed.options->ports, c.ports);
+        // The first --port is the port of a single upload.
+        EXPECT_EQ(parsed.options->port, c.ports.isEmpty() ? std::nullopt : std::optional<QString>(c.ports.first()));
+        EXPECT_EQ(parsed.options->ports_file, c.ports_file ? std::optional<QString>(QString::fromUtf8(c.ports_file))
+                                                           : std::nullopt);
+        EXPECT_EQ(parsed.options->report,
+                  c.report ? std::optional<QString>(QString::fromUtf8(c.report)) : std::nullopt);
+    }
+    EXPECT_TRUE(usage_text().contains(QLatin1String("otherwise 8")));
+}
+
 TEST(Arguments, HiddenTestOptions) {
     const ParsedArguments parsed =
         parse_arguments(split("--test-poll-interval-ms 20 --test-read-timeout-ms=300 X.PJV"));
@@ -84,6 +114,13 @@ TEST(Arguments, RefusedForms) {
         {"--list X.PJV", "a release file goes only with an upload"},
         {"--find --emergency", "--emergency and --yes go only with an upload"},
         {"--status --yes", "--emergency and --yes go only with an upload"},
+        {"--port COM1 --port COM5 X.PJV", "--port takes COM1 to COM4 or a device path, not COM5"},
+        {"--ports a --ports b X.PJV", "--ports goes only once"},
+        {"--ports X.PJV", "no release file given"},
+        {"--report X.PJV", "no release file given"},
+        {"--find --report r.jsonl", "--report goes only with an upload"},
+        {"--find --port COM1 --port COM2", "--find and --status take one port"},
+        {"--status --ports hall.txt", "--find and --status take one port"},
         {"--test-poll-interval-ms 0 X.PJV", "--test-poll-interval-ms takes a number of milliseconds"},
         {"--test-read-timeout-ms x X.PJV", "--test-read-timeout-ms takes a number of milliseconds"},
     };

@@ -1,0 +1,78 @@
+#pragma once
+// What halvern-upload shows and writes of a fleet upload: the live table (one line per port),
+// the plain lines without a terminal, the summary table, the report lines, and the fleet's
+// exit status.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <vector>
+
+namespace halvern::cli {
+
+enum class Phase { Waiting, Identifying, Preparing, Asking, CoolingDown, Uploading, Closing, Done, Failed, Declined, Cancelled };
+
+// One line of the live table.
+struct PortRow {
+    QString port;
+    QString model;               // empty until identified (never in emergency mode)
+    QString version;             // the O/S version found
+    Phase phase = Phase::Waiting;
+    int cool_down_seconds = -1;  // remaining, as the projector last said; -1 not known
+    int percent = 0;             // of the transfer
+    QString time_left;           // "1:23", "--:--"
+    QString message;             // a failure's innermost message
+};
+
+// "identifying", "cooling down 02:05", "uploading  45% 1:23 left", "failed: Unable to ...".
+QString phase_text(const PortRow& row);
+
+// The header and one line per port, each cut to width characters.
+QStringList table_lines(const std::vector<PortRow>& rows, int width);
+
+// "PORT HH:MM:SS text": a line without a terminal.
+QString plain_line(const QString& port, const QString& clock, const QString& text);
+
+// One entry of a port's messages: a box, a question with its answer, or a status line.
+struct PortMessage {
+    enum Kind { Box, Question, Status } kind = Box;
+    int icon = 0;  // of a status line
+    QString text;  // a question's text ends with " [y/N] y" or " [y/N] n"
+};
+
+// The innermost message of a failed port: the first box after the last status line that
+// was not a failure, or else the failure line itself. Empty when nothing failed.
+QString innermost_message(const std::vector<PortMessage>& messages);
+
+// What one port came to.
+struct PortOutcome {
+    QString port;             // as named on the command line
+    QString device;           // the device it reached, links followed
+    QString model;
+    QString version;          // the O/S version before the upload
+    QString release;          // the release file
+    QString release_version;  // "01.05"
+    int exit = 0;             // what a single upload of this port would have ended with
+    bool stopped = false;     // Ctrl-C stopped it
+    std::vector<PortMessage> messages;
+    double seconds = 0;
+};
+
+// "uploaded", "failed", "cancelled", "declined", "port-error" or "device-error".
+QString outcome_name(const PortOutcome& outcome);
+
+// One JSON object on one line (no line end).
+QByteArray report_line(const PortOutcome& outcome);
+
+// The summary: a header, then port, model, version before, outcome and time per port.
+QStringList summary_lines(const std::vector<PortOutcome>& outcomes);
+
+// 0 only when every port uploaded; otherwise 8.
+int fleet_exit_code(const std::vector<PortOutcome>& outcomes);
+
+// "M:SS" (or "H:MM:SS") of whole seconds.
+QString format_duration(double seconds);
+
+}  // namespace halvern::cli

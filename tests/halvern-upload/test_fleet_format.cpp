@@ -1,0 +1,243 @@
+// What a fleet upload shows and writes: the table's phases and lines, the innermost message
+// of a chain, outcomes, the report line, the summary, the fleet's exit status; and which
+// port names reach one device, and the ports file.
+
+#include "common/SettingsStore.h"
+#include "halvern-upload/FleetFormat.h"
+#include "halvern-upload/PortIdentity.h"
+#include "tests/support/RecordingReporter.h"  // PrintTo for QString
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+
+namespace halvern::cli {
+namespace {
+
+TEST(FleetFormat, PhaseTexts) {
+    const struct {
+        Phase phase;
+        int cool;
+        int percent;
+        const char* left;
+        const char* message;
+        const char* text;
+    } cases[] = {
+        {Phase::Identifying, -1, 0, "", "", "identifying"},
+        {Phase::CoolingDown, -1, 0, "", "", "cooling down"},
+        {Phase::CoolingDown, 0, 0, "", "", "cooling down 00:00"},
+        {Phase::CoolingDown, 125, 0, "", "", "cooling down 02:05"},
+        {Phase::CoolingDown, 6000, 0, "", "", "cooling down 100:00"},
+        {Phase::Uploading, -1, 0, "--:--", "", "uploading   0% --:-- left"},
+        {Phase::Uploading, -1, 45, "1:23", "", "uploading  45% 1:23 left"},
+        {Phase::Uploading, -1, 100, "", "", "uploading 100% - left"},
+        {Phase::Closing, -1, 100, "", "", "closing"},
+        {Phase::Done, -1, 100, "", "", "done"},
+        {Phase::Failed, -1, 0, "", "", "failed"},
+        {Phase::Failed, -1, 0, "", "Unable to turn device off.", "failed: Unable to turn device off."},
+        {Phase::Cancelled, -1, 0, "", "Stopped on request.", "cancelled: Stopped on request."},
+        {Phase::Declined, -1, 0, "", "", "declined"},
+        {Phase::Asking, -1, 0, "", "", "waiting for an answer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        PortRow row;
+        row.phase = c.phase;
+        row.cool_down_seconds = c.cool;
+        row.percent = c.percent;
+        row.time_left = QString::fromUtf8(c.left);
+        row.message = QString::fromUtf8(c.message);
+        EXPECT_EQ(phase_text(row), QString::fromUtf8(c.text));
+    }
+}
+
+TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
+    PortRow a;
+    a.port = QStringLiteral("/dev/ttyUSB0");
+    a.model = QStringLiteral("PX-5");
+    a.version = QStringLiteral("01.00");
+    a.phase = Phase::Uploading;
+    a.percent = 7;
+    a.time_left = QStringLiteral("4:10");
+    PortRow b;
+    b.port = QStringLiteral("COM2");
+    b.phase = Phase::Failed;
+    b.message = QStringLiteral("Unable to find any devices connect to this computer.");
+    EXPECT_EQ(table_lines({a, b}, 200),
+              (QStringList{QStringLiteral("PORT          MODEL  O/S    PHASE"),
+                           QStringLiteral("/dev/ttyUSB0  PX-5   01.00  uploading   7% 4:10 left"),
+                           QStringLiteral("COM2          -      -      failed: Unable to find any devices connect to "
+                                          "this computer.")}));
+    // A line as long as the terminal would wrap and spoil the redraw: one column is kept free.
+    for (const QString& line : table_lines({a, b}, 40)) EXPECT_LE(line.size(), 39);
+    // A long port name is cut in its column, never shifting the others.
+    PortRow c = a;
+    c.port = QStringLiteral("rfc2217://projector-hall-left.example:4001");
+    const QStringList lines = table_lines({c}, 200);
+    EXPECT_EQ(lines.at(1).indexOf(QLatin1String("PX-5")), 26);
+}
+
+TEST(FleetFormat, PlainLinesArePrefixedWithPortAndTime) {
+    EXPECT_EQ(plain_line(QStringLiteral("COM3"), QStringLiteral("09:05:01"), QStringLiteral("Starting upload...")),
+              QStringLiteral("COM3 09:05:01 Starting upload..."));
+}
+
+TEST(FleetFormat, InnermostMessageOfAChain) {
+    using M = PortMessage;
+    const M searching{M::Status, 1, QStringLiteral("Searching for devices...")};
+    const M starting{M::Status, 1, QStringLiteral("Starting upload...")};
+    const M confirm{M::Question, 0, QStringLiteral("Are you sure? [y/N] y")};
+    const M ack{M::Box, 0, QStringLiteral("Unable to receive acknowledgement of flash to ROM.")};
+    const M flash{M::Box, 0, QStringLiteral("Unable to flash to ROM.")};
+    const M failure{M::Status, 3, QStringLiteral("There was an error uploading the operating system to the device.")};
+    const M standby{M::Status, 3, QStringLiteral("Unable to turn device off.")};
+    const M close{M::Box, 0, QStringLiteral("Error 6 closing serial port.")};
+    const struct {
+        std::vector<M> messages;
+        QString innermost;
+    } cases[] = {
+        {{}, QString()},
+        {{searching, confirm, starting}, QString()},
+        {{searching, confirm, starting, ack, flash, failure}, ack.text},
+        {{searching, starting, standby}, standby.text},
+        // A box before the last progress line belongs to an earlier, finished step.
+        {{close, searching, starting, standby}, standby.text},
+        {{searching, starting, standby, close}, close.text},
+    };
+    for (const auto& c : cases) EXPECT_EQ(innermost_message(c.messages), c.innermost);
+}
+
+TEST(FleetFormat, OutcomesFromTheExitStatus) {
+    const struct {
+        int exit;
+        bool stopped;
+        const char* outcome;
+    } cases[] = {
+        {0, false, "uploaded"},   {0, true, "uploaded"},      {2, false, "failed"},
+        {3, false, "port-error"}, {4, false, "device-error"}, {4, true, "cancelled"},
+        {5, false, "cancelled"},  {6, false, "failed"},       {6, true, "cancelled"},
+        {7, false, "declined"},
+    };
+    for (const auto& c : cases) {
+        PortOutcome o;
+        o.exit = c.exit;
+        o.stopped = c.stopped;
+        EXPECT_EQ(outcome_name(o), QString::fromUtf8(c.outcome)) << c.exit << " " << c.stopped;
+    }
+}
+
+TEST(FleetFormat, ReportLineIsOneJsonObjectWithEveryKey) {
+    PortOutcome o;
+    o.port = QStringLiteral("COM2");
+    o.device = QStringLiteral("/dev/ttyUSB1");
+    o.model = QStringLiteral("PX \"5\"");
+    o.version = QStringLiteral("01.00");
+    o.release = QStringLiteral("/srv/rel/DEMO.PJV");
+    o.release_version = QStringLiteral("01.05");
+    o.exit = 4;
+    o.messages = {{PortMessage::Status, 1, QStringLiteral("Starting upload...")},
+                  {PortMessage::Status, 3, QStringLiteral("Unable to turn device off.")}};
+    o.seconds = 12.345;
+    EXPECT_EQ(report_line(o),
+              QByteArray(R"({"port":"COM2","device":"/dev/ttyUSB1","model":"PX \"5\"","version":"01.00",)"
+                         R"("release":"/srv/rel/DEMO.PJV","release_version":"01.05","outcome":"device-error",)"
+                         R"("exit":4,"messages":["Starting upload...","Unable to turn device off."],)"
+                         R"("seconds":12.3})"));
+    // A projector that never identified itself has no model and no version: null, not "".
+    PortOutcome emergency;
+    emergency.port = QStringLiteral("COM1");
+    const QJsonObject parsed = QJsonDocument::fromJson(report_line(emergency)).object();
+    EXPECT_TRUE(parsed.value(QStringLiteral("model")).isNull());
+    EXPECT_TRUE(parsed.value(QStringLiteral("version")).isNull());
+    EXPECT_EQ(parsed.value(QStringLiteral("outcome")).toString(), QStringLiteral("uploaded"));
+    EXPECT_FALSE(report_line(o).contains('\n'));
+}
+
+TEST(FleetFormat, SummaryAndExitStatus) {
+    PortOutcome a;
+    a.port = QStringLiteral("/dev/ttyUSB0");
+    a.model = QStringLiteral("PX-5");
+    a.version = QStringLiteral("01.00");
+    a.seconds = 301.4;
+    PortOutcome b;
+    b.port = QStringLiteral("COM2");
+    b.exit = 3;
+    b.seconds = 3725;
+    EXPECT_EQ(summary_lines({a, b}),
+              (QStringList{QStringLiteral("PORT          MODEL  VERSION  OUTCOME     TIME"),
+                           QStringLiteral("/dev/ttyUSB0  PX-5   01.00    uploaded    5:01"),
+                           QStringLiteral("COM2          -      -        port-error  1:02:05")}));
+    EXPECT_EQ(fleet_exit_code({a, a}), 0);
+    EXPECT_EQ(fleet_exit_code({a, b}), 8);
+    b.exit = 7;
+    EXPECT_EQ(fleet_exit_code({b, a}), 8);
+    EXPECT_EQ(fleet_exit_code({}), 8);
+}
+
+class Ports : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir.isValid()); }
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    void link(const char* name, const QString& target) const { ASSERT_TRUE(QFile::link(target, path(name))); }
+    void write(const char* name, const QByteArray& text) const {
+        QFile f(path(name));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(Ports, TwoNamesOfOneDeviceAreFound) {
+    link("a", QStringLiteral("/dev/null"));
+    link("b", path("a"));  // a link to a link
+    link("z", QStringLiteral("/dev/zero"));
+    SettingsStore settings(path("settings.ini"));
+    settings.set(QStringLiteral("Ports"), QStringLiteral("COM2"), QStringLiteral(" /dev/zero "));
+    const struct {
+        QStringList names;
+        QString refusal;  // empty: accepted
+    } cases[] = {
+        {{path("a"), path("z")}, QString()},
+        {{path("a"), path("b")}, path("a") + QStringLiteral(" and ") + path("b") + QStringLiteral(" name the same device /dev/null")},
+        {{QStringLiteral("/dev/null"), QStringLiteral("/dev/../dev/null")},
+         QStringLiteral("/dev/null and /dev/../dev/null name the same device /dev/null")},
+        {{QStringLiteral("COM2"), path("z")}, QStringLiteral("COM2 and ") + path("z") + QStringLiteral(" name the same device /dev/zero")},
+        // COM1 is not in the store: the library's default /dev/ttyS0.
+        {{QStringLiteral("COM1"), QStringLiteral("/dev/ttyS0")},
+         QStringLiteral("COM1 and /dev/ttyS0 name the same device /dev/ttyS0")},
+        {{QStringLiteral("COM1"), QStringLiteral("COM2")}, QString()},
+        // Names of nothing (yet) are told apart by their paths.
+        {{path("none1"), path("none2")}, QString()},
+        {{path("none1"), path("x/../none1")}, path("none1") + QStringLiteral(" and ") + path("x/../none1") +
+                                                   QStringLiteral(" name the same device ") + path("none1")},
+        {{QStringLiteral("tcp://Hall:4001"), QStringLiteral("tcp://hall:4001")},
+         QStringLiteral("tcp://Hall:4001 and tcp://hall:4001 name the same device tcp://hall:4001")},
+        {{QStringLiteral("tcp://hall:4001"), QStringLiteral("tcp://hall:4002")}, QString()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.names.join(QLatin1Char(' ')).toStdString());
+        EXPECT_EQ(same_device_named_twice(c.names, settings).value_or(QString()), c.refusal);
+    }
+}
+
+TEST_F(Ports, PortsFile) {
+    write("good", "# hall left\n/dev/ttyUSB0\n\n  com2  \n/dev/ttyUSB1 # spare\r\n");
+    write("bad", "/dev/ttyUSB0\nttyUSB1\n");
+    write("empty", "# nothing yet\n\n");
+    QString error;
+    EXPECT_EQ(read_ports_file(path("good"), error),
+              (QStringList{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM2"), QStringLiteral("/dev/ttyUSB1")}));
+    EXPECT_FALSE(read_ports_file(path("bad"), error));
+    EXPECT_EQ(error, path("bad") + QStringLiteral(":2: not a port (COM1 to COM4 or a device path): ttyUSB1"));
+    EXPECT_FALSE(read_ports_file(path("empty"), error));
+    EXPECT_EQ(error, QStringLiteral("no port in ") + path("empty"));
+    EXPECT_FALSE(read_ports_file(path("missing"), error));
+    EXPECT_EQ(error, QStringLiteral("cannot read the ports file ") + path("missing"));
+    EXPECT_FALSE(read_ports_file(dir.path(), error));
+}
+
+}  // namespace
+}  // namespace halvern::cli
