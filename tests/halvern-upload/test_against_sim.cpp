@@ -9,8 +9,15 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
+
+#include <map>
+#include <memory>
 
 #include <signal.h>
 
@@ -30,6 +37,7 @@ class Sim {
 public:
     Sim(const QString& link, QStringList args) {
         args << QStringLiteral("--link") << link;
+        process_.setReadChannel(QProcess::StandardError);
         process_.start(QStringLiteral(PROJECTOR_SIM_PATH), args);
         QElapsedTimer clock;
         clock.start();
@@ -49,6 +57,17 @@ public:
     // A projector that hangs: it holds the line but answers nothing.
     void hang() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
     void resume() { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
+    // A projector whose cable is pulled: the simulator dies and its end of the line closes.
+    void kill_now() {
+        ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
+        process_.waitForFinished(3000);
+    }
+    // Everything the simulator logged so far.
+    QByteArray log() {
+        while (process_.state() == QProcess::Running && process_.waitForReadyRead(100))
+            err_ += process_.readAllStandardError();
+        return err_ += process_.readAllStandardError();
+    }
 
 private:
     QProcess process_;
@@ -116,11 +135,12 @@ protected:
     }
 
     // Every dumped file is the release's expected window, then FF to the end of its last block.
-    void expect_dumps(const QStringList& names) const {
+    void expect_dumps(const QStringList& names, const QString& where = QString()) const {
+        const QString dumped = where.isEmpty() ? dump() : where;
         for (const QString& name : names) {
             SCOPED_TRACE(name.toStdString());
             QFile expected(rel() + QLatin1Char('/') + name + QStringLiteral(".expected.bin"));
-            QFile got(dump() + QLatin1Char('/') + name + QStringLiteral(".bin"));
+            QFile got(dumped + QLatin1Char('/') + name + QStringLiteral(".bin"));
             ASSERT_TRUE(expected.open(QIODevice::ReadOnly));
             ASSERT_TRUE(got.open(QIODevice::ReadOnly));
             const QByteArray e = expected.readAll();
@@ -281,6 +301,204 @@ TEST_F(Program, AShellLoopTellsWhichProjectorsWereUpdated) {
     const Result r = finish(sh);
     EXPECT_EQ(r.out, (QStringList{port(1) + QStringLiteral(" 0"), port(2) + QStringLiteral(" 4"),
                                   port(3) + QStringLiteral(" 3")}));
+}
+
+// Several projectors at once. The report's lines by port; every line is one JSON object.
+std::map<QString, QJsonObject> report_by_port(const QString& path) {
+    std::map<QString, QJsonObject> lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return lines;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty()) continue;
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        lines[object.value(QStringLiteral("port")).toString()] = object;
+    }
+    return lines;
+}
+
+QStringList strings(const QJsonValue& array) {
+    QStringList out;
+    for (const QJsonValue& v : array.toArray()) out << v.toString();
+    return out;
+}
+
+const QString kSearching = QStringLiteral("Searching for devices...");
+const QString kConfirmed =
+    QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] y");
+const QString kStarting = QStringLiteral("Starting upload...");
+const QString kPowerOff =
+    QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] y");
+
+TEST_F(Program, FourProjectorsInEveryStateAreAllUploadedInBothModes) {
+    for (const bool emergency : {false, true}) {
+        SCOPED_TRACE(emergency ? "emergency" : "normal");
+        const int base = emergency ? 20 : 10;
+        QStringList dumps;
+        for (int i = 0; i < 4; ++i) {
+            dumps << dir.filePath(QStringLiteral("dump%1").arg(base + i));
+            ASSERT_TRUE(QDir().mkpath(dumps.last()));
+        }
+        // On, cooling down, in standby, and one whose second and sixth frames are lost.
+        Sim on(port(base), {QStringLiteral("--cooldown"), QStringLiteral("1"), QStringLiteral("--dump"), dumps[0]});
+        Sim cooling(port(base + 1), {QStringLiteral("--state"), QStringLiteral("cooling"), QStringLiteral("--cooldown"),
+                                     QStringLiteral("1"), QStringLiteral("--dump"), dumps[1]});
+        Sim standby(port(base + 2), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--dump"), dumps[2]});
+        Sim dropping(port(base + 3), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--fault"),
+                                      QStringLiteral("drop-frame:2,6"), QStringLiteral("--dump"), dumps[3]});
+        ASSERT_TRUE(on.ready() && cooling.ready() && standby.ready() && dropping.ready());
+        const QString report = dir.filePath(QStringLiteral("report%1.jsonl").arg(base));
+        QStringList args{emergency ? QStringLiteral("--emergency") : QStringLiteral("--yes"),
+                         QStringLiteral("--dir"), rel(), QStringLiteral("--test-poll-interval-ms"), QStringLiteral("100"),
+                         // A lost frame is sent again after the read time-out.
+                         QStringLiteral("--test-read-timeout-ms"), QStringLiteral("1000"),
+                         QStringLiteral("--report"), report};
+        for (int i = 0; i < 4; ++i) args << QStringLiteral("--port") << port(base + i);
+        const Result r = run(args << QStringLiteral("DEMO.PJV"));
+        EXPECT_EQ(r.code, 0);
+        for (int i = 0; i < 4; ++i) expect_dumps({QStringLiteral("BOOT"), QStringLiteral("MAIN"), QStringLiteral("DATA")}, dumps[i]);
+        EXPECT_TRUE(dropping.log().contains("dropped (fault)"));
+
+        const auto lines = report_by_port(report);
+        ASSERT_EQ(lines.size(), 4u);
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(i);
+            const QJsonObject line = lines.at(port(base + i));
+            EXPECT_EQ(line.value(QStringLiteral("outcome")).toString(), QStringLiteral("uploaded"));
+            EXPECT_EQ(line.value(QStringLiteral("exit")).toInt(-1), 0);
+            EXPECT_EQ(line.value(QStringLiteral("release_version")).toString(), QStringLiteral("01.05"));
+            EXPECT_EQ(line.value(QStringLiteral("release")).toString(), rel() + QStringLiteral("/DEMO.PJV"));
+            EXPECT_EQ(line.value(QStringLiteral("device")).toString(), QFileInfo(port(base + i)).canonicalFilePath());
+            EXPECT_EQ(line.value(QStringLiteral("model")).toString(), emergency ? QString() : QStringLiteral("SIM-PROJECTOR"));
+            EXPECT_EQ(line.value(QStringLiteral("version")).toString(), emergency ? QString() : QStringLiteral("01.00"));
+            const QStringList expected =
+                emergency ? QStringList{kSuccess}
+                : i == 0  ? QStringList{kSearching, kConfirmed, kStarting, kPowerOff, kSuccess}
+                          : QStringList{kSearching, kConfirmed, kStarting, kSuccess};
+            EXPECT_EQ(strings(line.value(QStringLiteral("messages"))), expected);
+        }
+        ASSERT_EQ(r.out.size(), 5);
+        EXPECT_TRUE(r.out.at(0).startsWith(QLatin1String("PORT ")));
+        for (const QString& l : r.out.mid(1)) EXPECT_TRUE(l.contains(QLatin1String(" uploaded "))) << l.toStdString();
+        // Without a terminal: plain lines, each prefixed with its port and a time, no escapes.
+        EXPECT_FALSE(r.err.join(QLatin1Char('\n')).contains(QLatin1Char('\x1b')));
+        const QRegularExpression prefixed(QStringLiteral("^%1/port[0-9]+ [0-9]{2}:[0-9]{2}:[0-9]{2} ")
+                                              .arg(QRegularExpression::escape(dir.path())));
+        for (const QString& l : r.err.mid(emergency ? 0 : 1)) EXPECT_TRUE(prefixed.match(l).hasMatch()) << l.toStdString();
+        if (!emergency)
+            EXPECT_EQ(r.err.value(0), QStringLiteral("Upload version 01.05 to 4 projectors? [y/N] y"));
+    }
+}
+
+TEST_F(Program, FailuresInAFleetAreEachReportedWithTheirOwnChain) {
+    const QString good_dump = dir.filePath(QStringLiteral("good"));
+    ASSERT_TRUE(QDir().mkpath(good_dump));
+    Sim good(port(1), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--dump"), good_dump});
+    Sim silent(port(2), {});
+    Sim refusing(port(3), {QStringLiteral("--fault"), QStringLiteral("refuse-standby")});
+    // Paced, so that its transfer lasts long enough to be cut.
+    Sim pulled(port(4), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--baud-pace")});
+    ASSERT_TRUE(good.ready() && silent.ready() && refusing.ready() && pulled.ready());
+    silent.hang();
+
+    const QString report = dir.filePath(QStringLiteral("report.jsonl"));
+    QProcess p;
+    start(p, QStringLiteral(HALVERN_UPLOAD_PATH),
+          {QStringLiteral("--yes"), QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(2),
+           QStringLiteral("--port"), port(3), QStringLiteral("--port"), port(4), QStringLiteral("--dir"), rel(),
+           QStringLiteral("--test-read-timeout-ms"), QStringLiteral("2000"), QStringLiteral("--report"), report,
+           QStringLiteral("DEMO.PJV")});
+    // The simulator dies once the transfer has begun: the first progress line of its port.
+    p.setReadChannel(QProcess::StandardError);
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    const QByteArray progress = (port(4) + QLatin1Char(' ')).toLocal8Bit();
+    auto transferring = [&] {
+        for (const QByteArray& l : err.split('\n'))
+            if (l.startsWith(progress) && l.contains(" Uploaded ")) return true;
+        return false;
+    };
+    while (!transferring() && clock.elapsed() < 30000 && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError();
+    }
+    ASSERT_TRUE(transferring());
+    pulled.kill_now();
+    Result r = finish(p, 60000);
+    r.err = lines_of(err) + r.err;
+    EXPECT_EQ(r.code, 8);
+    expect_dumps({QStringLiteral("BOOT"), QStringLiteral("MAIN"), QStringLiteral("DATA")}, good_dump);
+
+    const auto lines = report_by_port(report);
+    ASSERT_EQ(lines.size(), 4u);
+    const struct {
+        QString port;
+        QString outcome;
+        int exit;
+        QStringList messages;  // the whole list; for the pulled cable its first three and last
+    } expected[] = {
+        {port(1), QStringLiteral("uploaded"), 0, {kSearching, kConfirmed, kStarting, kSuccess}},
+        {port(2), QStringLiteral("device-error"), 4,
+         {kSearching, QStringLiteral("Unable to find any devices connect to this computer.")}},
+        {port(3), QStringLiteral("device-error"), 4,
+         {kSearching, kConfirmed, kStarting, kPowerOff, QStringLiteral("Unable to turn device off.")}},
+        {port(4), QStringLiteral("failed"), 6, {kSearching, kConfirmed, kStarting, kFailure}},
+    };
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.port.toStdString());
+        const QJsonObject line = lines.at(e.port);
+        EXPECT_EQ(line.value(QStringLiteral("outcome")).toString(), e.outcome);
+        EXPECT_EQ(line.value(QStringLiteral("exit")).toInt(-1), e.exit);
+        EXPECT_EQ(line.value(QStringLiteral("model")).toString(), QStringLiteral("SIM-PROJECTOR").left(e.port == port(2) ? 0 : 13));
+        const QStringList messages = strings(line.value(QStringLiteral("messages")));
+        if (e.port != port(4)) {
+            EXPECT_EQ(messages, e.messages);
+        } else {
+            ASSERT_GE(messages.size(), 6);
+            EXPECT_EQ(messages.mid(0, 3), e.messages.mid(0, 3));
+            EXPECT_EQ(messages.last(), kFailure);
+            // Its chain names the file whose transfer was cut.
+            EXPECT_EQ(messages.filter(QRegularExpression(QStringLiteral("^Error uploading [A-Z]+\\.mot$"))).size(), 1);
+        }
+        // Each chain is on standard error too, every line under its own port.
+        QStringList printed;
+        for (const QString& l : r.err)
+            if (l.startsWith(e.port + QLatin1Char(' ')) && !l.contains(QLatin1String(" Uploaded ")))
+                printed << l.mid(e.port.size() + 10);
+        EXPECT_EQ(printed, messages);
+    }
+    EXPECT_EQ(r.out.size(), 5);
+}
+
+TEST_F(Program, TheSameDeviceNamedTwiceIsRefusedBeforeAnythingStarts) {
+    Sim sim(port(1), {QStringLiteral("--state"), QStringLiteral("standby")});
+    ASSERT_TRUE(sim.ready());
+    ASSERT_TRUE(QFile::link(port(1), port(2)));  // a second link to the same line
+    const QString device = QFileInfo(port(1)).canonicalFilePath();
+    QFile list(dir.filePath(QStringLiteral("ports.txt")));
+    ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+    list.write((port(2) + QStringLiteral("\n")).toLocal8Bit());
+    list.close();
+    const struct {
+        QStringList ports;
+        QString first, second;
+    } cases[] = {
+        {{QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(1)}, port(1), port(1)},
+        {{QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(2)}, port(1), port(2)},
+        {{QStringLiteral("--port"), device, QStringLiteral("--ports"), list.fileName()}, device, port(2)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ports.join(QLatin1Char(' ')).toStdString());
+        const Result r = run(c.ports + QStringList{QStringLiteral("--yes"), QStringLiteral("--dir"), rel(), QStringLiteral("DEMO.PJV")});
+        EXPECT_EQ(r.code, 2);
+        EXPECT_EQ(r.err, QStringList{QStringLiteral("halvern-upload: %1 and %2 name the same device %3")
+                                         .arg(c.first, c.second, device)});
+        EXPECT_TRUE(r.out.isEmpty());
+    }
+    // Nothing reached the projector.
+    EXPECT_FALSE(sim.log().contains("cmd"));
 }
 
 }  // namespace
