@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev
   qt6-qpa-plugins libqt6test6
   fonts-liberation fonts-dejavu-core
-  srecord binutils ccache
+  srecord binutils ccache time bc
   xvfb xauth x11-apps imagemagick
 )
 
