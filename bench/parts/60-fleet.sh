@@ -69,8 +69,8 @@ timed() {
 }
 
 verdict() { if [ "$(echo "$1" | bc -l)" = 1 ]; then echo met; else echo missed; fi; }
-mib() { echo "scale=1; $1 / 1024" | bc -l; }
-percent_per_port() { echo "scale=2; 100 * $1 / $2 / $3" | bc -l; }
+mib() { printf '%.1f' "$(echo "$1 / 1024" | bc -l)"; }
+percent_per_port() { printf '%.2f' "$(echo "100 * $1 / $2 / $3" | bc -l)"; }
 
 PACED=(--state standby --baud-pace)
 timed 1 "${PACED[@]}"
@@ -87,8 +87,9 @@ read -r tc userc sysc _ sc <<<"$(upload 8)"
 stop_sims
 cpuc=$(echo "$userc + $sysc" | bc -l)
 
-ratio8=$(echo "scale=3; $t8 / $t1" | bc -l)
-ratio32=$(echo "scale=3; $t32 / $t1" | bc -l)
+ratio8=$(printf '%.3f' "$(echo "$t8 / $t1" | bc -l)")
+ratio32=$(printf '%.3f' "$(echo "$t32 / $t1" | bc -l)")
+per_port=$(mib "$(echo "($rss32 - $rss1) / 31" | bc -l)")
 pp8=$(percent_per_port "$cpu8" "$t8" 8)
 pp32=$(percent_per_port "$cpu32" "$t32" 32)
 ppc=$(percent_per_port "$cpuc" "$tc" 8)
@@ -114,6 +115,7 @@ same two cores. All rows: \`bash bench/run.sh 60\`.
 | Memory, one port | $(mib "$rss1") MiB | ≤ 22 MiB | $(verdict "$rss1 <= 22 * 1024") | N=1 above (maximum resident set) |
 | Memory, eight ports | $(mib "$rss8") MiB | ≤ 36 MiB | $(verdict "$rss8 <= 36 * 1024") | N=8 above |
 | Memory, 32 ports | $(mib "$rss32") MiB | ≤ 84 MiB | $(verdict "$rss32 <= 84 * 1024") | N=32 above |
+| Memory of each port beyond the first (32 against one) | ${per_port} MiB | ≤ 2 MiB | $(verdict "($rss32 - $rss1) / 31 <= 2 * 1024") | N=1 and N=32 above |
 | 32 projectors, paced | ${t32} s (${ratio32} × one) | stated | — | N=32 above |
 | CPU per port, 32 ports | ${pp32} % of a core | ≤ 3 % | $(verdict "$pp32 <= 3") | N=32 above |
 EOF

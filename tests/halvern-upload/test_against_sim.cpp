@@ -501,4 +501,45 @@ TEST_F(Program, TheSameDeviceNamedTwiceIsRefusedBeforeAnythingStarts) {
     EXPECT_FALSE(sim.log().contains("cmd"));
 }
 
+TEST_F(Program, CtrlCBeforeAnyTransferStopsTheWholeFleetAtOnce) {
+    Sim first(port(1), {QStringLiteral("--state"), QStringLiteral("cooling"), QStringLiteral("--cooldown"), QStringLiteral("60")});
+    Sim second(port(2), {QStringLiteral("--cooldown"), QStringLiteral("60")});
+    ASSERT_TRUE(first.ready() && second.ready());
+    const QString report = dir.filePath(QStringLiteral("report.jsonl"));
+    QProcess p;
+    start(p, QStringLiteral(HALVERN_UPLOAD_PATH),
+          {QStringLiteral("--yes"), QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(2),
+           QStringLiteral("--dir"), rel(), QStringLiteral("--test-poll-interval-ms"), QStringLiteral("100"),
+           QStringLiteral("--report"), report, QStringLiteral("DEMO.PJV")});
+    p.setReadChannel(QProcess::StandardError);
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    auto cooling = [&](int n) {
+        return !lines_of(err).filter(QRegularExpression(QStringLiteral("/port%1 .* Remaining Time:").arg(n))).isEmpty();
+    };
+    auto both_cooling = [&] { return cooling(1) && cooling(2); };
+    while (!both_cooling() && clock.elapsed() < 15000 && p.state() != QProcess::NotRunning) {
+        p.waitForReadyRead(100);
+        err += p.readAllStandardError();
+    }
+    ASSERT_TRUE(both_cooling());
+    // No projector is in its transfer: nothing is asked, and both waits end.
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    Result r = finish(p, 10000);
+    r.err = lines_of(err) + r.err;
+    EXPECT_EQ(r.code, 8);
+    EXPECT_TRUE(r.err.filter(QStringLiteral("Stop now?")).isEmpty());
+    const auto lines = report_by_port(report);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const QString& name : {port(1), port(2)}) {
+        SCOPED_TRACE(name.toStdString());
+        const QJsonObject line = lines.at(name);
+        EXPECT_EQ(line.value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
+        EXPECT_EQ(line.value(QStringLiteral("exit")).toInt(-1), 5);
+        const QStringList messages = strings(line.value(QStringLiteral("messages")));
+        EXPECT_EQ(messages.value(messages.size() - 1), QStringLiteral("User canceled device cool down."));
+    }
+}
+
 }  // namespace
