@@ -88,6 +88,27 @@ struct Result {
     }
 };
 
+// The lines of a --report file by port; every line is one JSON object.
+std::map<QString, QJsonObject> report_by_port(const QString& path) {
+    std::map<QString, QJsonObject> lines;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) return lines;
+    for (const QByteArray& line : file.readAll().split('\n')) {
+        if (line.isEmpty()) continue;
+        QJsonParseError error{};
+        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
+        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
+        lines[object.value(QStringLiteral("port")).toString()] = object;
+    }
+    return lines;
+}
+
+QStringList strings(const QJsonValue& array) {
+    QStringList out;
+    for (const QJsonValue& v : array.toArray()) out << v.toString();
+    return out;
+}
+
 class Program : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -194,9 +215,17 @@ TEST_F(Program, NoReplyToTheFirstFlashGivesItsChainAndExitSix) {
     Sim sim(port(), {QStringLiteral("--state"), QStringLiteral("standby"), QStringLiteral("--fault"),
                      QStringLiteral("no-reply:9")});
     ASSERT_TRUE(sim.ready());
+    const QString report = dir.filePath(QStringLiteral("one.jsonl"));
     const Result r = run({QStringLiteral("--yes"), QStringLiteral("--port"), port(), QStringLiteral("--test-read-timeout-ms"),
-                          QStringLiteral("300"), rel() + QStringLiteral("/DEMO.PJV")});
+                          QStringLiteral("300"), QStringLiteral("--report"), report, rel() + QStringLiteral("/DEMO.PJV")});
     EXPECT_EQ(r.code, 6);
+    // One port: the road is as without --report, and the report has its one line.
+    const auto lines = report_by_port(report);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines.begin()->first, port());
+    EXPECT_EQ(lines.begin()->second.value(QStringLiteral("outcome")).toString(), QStringLiteral("failed"));
+    EXPECT_EQ(lines.begin()->second.value(QStringLiteral("exit")).toInt(-1), 6);
+    EXPECT_EQ(strings(lines.begin()->second.value(QStringLiteral("messages"))), r.err);
     EXPECT_EQ(r.err, (QStringList{
                          QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device "
                                         "selected? [y/N] y"),
@@ -301,27 +330,6 @@ TEST_F(Program, AShellLoopTellsWhichProjectorsWereUpdated) {
     const Result r = finish(sh);
     EXPECT_EQ(r.out, (QStringList{port(1) + QStringLiteral(" 0"), port(2) + QStringLiteral(" 4"),
                                   port(3) + QStringLiteral(" 3")}));
-}
-
-// Several projectors at once. The report's lines by port; every line is one JSON object.
-std::map<QString, QJsonObject> report_by_port(const QString& path) {
-    std::map<QString, QJsonObject> lines;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return lines;
-    for (const QByteArray& line : file.readAll().split('\n')) {
-        if (line.isEmpty()) continue;
-        QJsonParseError error{};
-        const QJsonObject object = QJsonDocument::fromJson(line, &error).object();
-        EXPECT_EQ(error.error, QJsonParseError::NoError) << line.toStdString();
-        lines[object.value(QStringLiteral("port")).toString()] = object;
-    }
-    return lines;
-}
-
-QStringList strings(const QJsonValue& array) {
-    QStringList out;
-    for (const QJsonValue& v : array.toArray()) out << v.toString();
-    return out;
 }
 
 const QString kSearching = QStringLiteral("Searching for devices...");
