@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <map>
 #include <memory>
@@ -548,6 +549,27 @@ TEST_F(Program, CtrlCBeforeAnyTransferStopsTheWholeFleetAtOnce) {
         const QStringList messages = strings(line.value(QStringLiteral("messages")));
         EXPECT_EQ(messages.value(messages.size() - 1), QStringLiteral("User canceled device cool down."));
     }
+}
+
+TEST_F(Program, CtrlCDuringTransfersAsksOnceForTheWholeFleet) {
+    // Paced: the one block of SMALL.PJV takes over four seconds on each line.
+    Sim first(port(1), {QStringLiteral("--baud-pace")});
+    Sim second(port(2), {QStringLiteral("--baud-pace")});
+    ASSERT_TRUE(first.ready() && second.ready());
+    QProcess p;
+    start(p, QStringLiteral(HALVERN_UPLOAD_PATH),
+          {QStringLiteral("--emergency"), QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(2),
+           QStringLiteral("--dir"), rel(), QStringLiteral("SMALL.PJV")});
+    // The emergency road guards both projectors from their first open on.
+    ASSERT_TRUE(p.waitForStarted(5000));
+    QThread::msleep(1500);
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    const Result r = finish(p, 30000);
+    // Without a terminal the answer is No, given once, and both transfers go on.
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err.filter(QStringLiteral("Stop now?")),
+              QStringList{QStringLiteral("Stop now? The projector may not start until it is uploaded again. [y/N] n")});
+    EXPECT_EQ(r.err.filter(kSuccess).size(), 2);
 }
 
 }  // namespace
