@@ -3,6 +3,7 @@
 // port names reach one device, and the ports file.
 
 #include "common/SettingsStore.h"
+#include "halvern-upload/Console.h"
 #include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/PortIdentity.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
@@ -13,6 +14,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace halvern::cli {
 namespace {
@@ -175,6 +179,34 @@ TEST(FleetFormat, SummaryAndExitStatus) {
     b.exit = 7;
     EXPECT_EQ(fleet_exit_code({b, a}), 8);
     EXPECT_EQ(fleet_exit_code({}), 8);
+}
+
+// The table on a terminal: each block is drawn over the last one, a line in between starts a
+// new block below it, and whatever a longer block left is erased.
+TEST(FleetConsole, BlocksAreRedrawnInPlace) {
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const int saved = ::dup(2);
+    ASSERT_GE(saved, 0);
+    ::dup2(pipe_fds[1], 2);
+    {
+        StdConsole console;
+        console.redraw_lines({QStringLiteral("PORT"), QStringLiteral("COM1  identifying")});
+        console.redraw_lines({QStringLiteral("PORT"), QStringLiteral("COM1  done"), QStringLiteral("COM2  done")});
+        console.line(QStringLiteral("question [y/N] y"));
+        console.redraw_lines({QStringLiteral("T")});
+    }
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(pipe_fds[1]);
+    QByteArray written;
+    char buffer[1024];
+    for (ssize_t n; (n = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0;) written.append(buffer, n);
+    ::close(pipe_fds[0]);
+    EXPECT_EQ(written, QByteArray("\rPORT\x1b[K\n\rCOM1  identifying\x1b[K\n\x1b[J"
+                                  "\x1b[2A\rPORT\x1b[K\n\rCOM1  done\x1b[K\n\rCOM2  done\x1b[K\n\x1b[J"
+                                  "question [y/N] y\n"
+                                  "\rT\x1b[K\n\x1b[J"));
 }
 
 class Ports : public ::testing::Test {
