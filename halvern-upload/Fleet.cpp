@@ -225,6 +225,9 @@ public:
     }
     // Ctrl-C is the main thread's; a stop reaches the port through its library.
     void yield() override {}
+    // A wait of this port alone: asleep, and cut short when the fleet stops. It never reads
+    // the Ctrl-C pipe, which is the main thread's.
+    void pause(int ms) { fleet_.sleep(port_, ms); }
 
     const std::optional<StatusLine>& last_status() const { return last_status_; }
     void forget_status() { last_status_.reset(); }
@@ -416,7 +419,7 @@ void run_port(Fleet& fleet, Port& port, const Road& road) {
         fleet.set_phase(port, Phase::Preparing);
     };
     // The driver's pause before the first message, without spinning.
-    request.pause = [&] { fleet.sleep(port, 1000); };
+    request.pause = [&] { reporter.pause(1000); };
 
     library.begin_road();
     reporter.forget_status();
