@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -570,6 +571,52 @@ TEST_F(Program, CtrlCDuringTransfersAsksOnceForTheWholeFleet) {
     EXPECT_EQ(r.err.filter(QStringLiteral("Stop now?")),
               QStringList{QStringLiteral("Stop now? The projector may not start until it is uploaded again. [y/N] n")});
     EXPECT_EQ(r.err.filter(kSuccess).size(), 2);
+}
+
+TEST_F(Program, OnATerminalTheTableIsDrawnAndAConfirmedStopCancelsEveryPort) {
+    if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty()) GTEST_SKIP() << "no script(1)";
+    Sim first(port(1), {QStringLiteral("--baud-pace")});
+    Sim second(port(2), {QStringLiteral("--baud-pace")});
+    ASSERT_TRUE(first.ready() && second.ready());
+    const QString report = dir.filePath(QStringLiteral("report.jsonl"));
+    const QStringList command{QStringLiteral(HALVERN_UPLOAD_PATH), QStringLiteral("--emergency"), QStringLiteral("--port"),
+                              port(1), QStringLiteral("--port"), port(2), QStringLiteral("--dir"), rel(),
+                              QStringLiteral("--report"), report, QStringLiteral("DEMO.PJV")};
+    // script(1) gives the program a terminal; what is typed goes through it.
+    QProcess p;
+    p.setProcessEnvironment(environment());
+    p.start(QStringLiteral("script"), {QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("-c"),
+                                       command.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
+    QByteArray out;
+    auto wait_for = [&](const QByteArray& text, int count) {
+        QElapsedTimer clock;
+        clock.start();
+        while (out.count(text) < count && clock.elapsed() < 20000 && p.state() != QProcess::NotRunning) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        return out.count(text) >= count;
+    };
+    // Both rows of the table in the transfer, then Ctrl-C, then Yes.
+    ASSERT_TRUE(wait_for("uploading ", 2));
+    p.write("\x03");
+    ASSERT_TRUE(wait_for("Stop now?", 1));
+    p.write("y\n");
+    const Result r = finish(p, 30000);
+    EXPECT_EQ(r.code, 8);
+    out += r.out.join(QLatin1Char('\n')).toLocal8Bit();
+    EXPECT_EQ(out.count("Stop now?"), 1);
+    EXPECT_TRUE(out.contains("\x1b[3A"));  // the table of a header and two ports, redrawn in place
+    const auto lines = report_by_port(report);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& [name, line] : lines) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(line.value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
+        EXPECT_EQ(line.value(QStringLiteral("exit")).toInt(-1), 6);
+        const QStringList messages = strings(line.value(QStringLiteral("messages")));
+        EXPECT_EQ(messages.value(0), QStringLiteral("Stopped on request."));
+        EXPECT_EQ(messages.value(messages.size() - 1), kFailure);
+    }
 }
 
 }  // namespace
