@@ -103,13 +103,15 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         } else if (argument == QLatin1String("--emergency")) {
             options.emergency = true;
         } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
-                   argument == QLatin1String("--list") || argument == QLatin1String("--help")) {
+                   argument == QLatin1String("--list") || argument == QLatin1String("--check") ||
+                   argument == QLatin1String("--help")) {
             const Command c = argument == QLatin1String("--find")     ? Command::Find
                               : argument == QLatin1String("--status") ? Command::Status
                               : argument == QLatin1String("--list")   ? Command::List
+                              : argument == QLatin1String("--check")  ? Command::Check
                                                                       : Command::Help;
             if (!set_command(c))
-                return fail(QStringLiteral("only one of --find, --status, --list and --help at a time"));
+                return fail(QStringLiteral("only one of --find, --status, --list, --check and --help at a time"));
         } else {
             return fail(QStringLiteral("unknown option %1").arg(argument));
         }
@@ -117,7 +119,11 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
 
     options.command = command.value_or(Command::Upload);
     if (options.command == Command::Help) return {options, QString()};
-    if (options.command == Command::Upload) {
+    if (options.command == Command::Check) {
+        if (options.port || options.ports_file || options.report || options.baud || options.emergency || options.yes)
+            return fail(QStringLiteral("--check takes only --dir and a release file"));
+    }
+    if (options.command == Command::Upload || options.command == Command::Check) {
         if (positional.isEmpty()) return fail(QStringLiteral("no release file given"));
         if (positional.size() > 1) return fail(QStringLiteral("only one release file at a time"));
         options.release = positional.first();
@@ -141,6 +147,7 @@ QString usage_text() {
         "                      [--emergency] [--report FILE] RELEASE\n"
         "       halvern-upload [--port NAME] [--baud N] --find | --status\n"
         "       halvern-upload [--dir WORKDIR] --list\n"
+        "       halvern-upload [--dir WORKDIR] --check RELEASE\n"
         "Uploads a firmware release into the projector on a serial port, or into the projectors\n"
         "on several ports at once.\n"
         "\n"
@@ -158,6 +165,9 @@ QString usage_text() {
         "  --find         print the model and operating-system version of the projector\n"
         "  --status       print the projector's power state\n"
         "  --list         print the releases of WORKDIR: name, tab, version, tab, file\n"
+        "  --check        check RELEASE as an upload would, without a port: its version control\n"
+        "                 file and every record of every NAME.mot; one line per file (records,\n"
+        "                 bytes inside and outside the window, addresses left FF)\n"
         "  --help         this text\n"
         "\n"
         "Defaults come from the settings of the desktop tool; options apply to this run only.\n"
@@ -167,9 +177,12 @@ QString usage_text() {
         "(plain lines prefixed with port and time without a terminal), a summary follows on\n"
         "standard output, and Ctrl-C asks once for all of them.\n"
         "\n"
-        "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list done),\n"
-        "  2 bad arguments or release file, 3 port not opened, 4 device not answering or refusing\n"
-        "  a step, 5 cool-down cancelled, 6 transfer failed, 7 a question answered No.\n"
+        "Every upload runs the same check before the port opens.\n"
+        "\n"
+        "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list done,\n"
+        "  --check passed), 2 bad arguments or release file (or --check refused it), 3 port not\n"
+        "  opened, 4 device not answering or refusing a step, 5 cool-down cancelled, 6 transfer\n"
+        "  failed, 7 a question answered No.\n"
         "  With several ports: 0 only when every projector confirmed its upload, otherwise 8\n"
         "  (the report gives each port's own status).\n");
 }

@@ -9,7 +9,7 @@
 
 namespace halvern::cli {
 
-enum class Command { Upload, Find, Status, List, Help };
+enum class Command { Upload, Check, Find, Status, List, Help };
 
 struct Options {
     Command command = Command::Upload;
@@ -22,7 +22,7 @@ struct Options {
     std::optional<QString> dir;           // working directory
     bool yes = false;                     // answer Yes to the upload's questions
     bool emergency = false;               // the emergency road: straight to the transfer
-    QString release;                      // RELEASE: a file name in the working directory or a path
+    QString release;                      // RELEASE (upload, --check): a file name in the working directory or a path
 
     // Hidden options for the test suite, not shown in --help: the cool-down poll interval
     // (the window polls every 5000 ms) and the read time-out of every port opened (the

@@ -12,6 +12,7 @@
 #include "halvern-upload/TerminalReporter.h"
 #include "image/FileLookup.h"
 #include "image/ReleaseCatalogue.h"
+#include "image/ReleaseCheck.h"
 #include "image/VersionControl.h"
 #include "upload/CoolDown.h"
 #include "upload/StatusQuery.h"
@@ -105,6 +106,28 @@ std::optional<QStringList> all_ports(const Options& options, QString& error) {
     return ports;
 }
 
+// The whole-release check: its boxes on standard error and, when print_files, one line per
+// file read on standard output.
+bool release_passes_check(const ReleaseFile& release, Console& console, bool print_files) {
+    CollectingReporter boxes;
+    std::vector<ReleaseFileCheck> files;
+    const bool accepted = check_release(release.path, release.working_directory, boxes, &files);
+    if (print_files)
+        for (const ReleaseFileCheck& file : files) console.out(release_file_check_line(file));
+    for (const QString& box : boxes.boxes) console.line(box_line(box));
+    if (!accepted) console.line(kProgram + QStringLiteral(": %1 is not a release that can be uploaded.").arg(release.path));
+    return accepted;
+}
+
+// RELEASE of the command line in the working directory of this run; on failure the reason
+// is printed.
+std::optional<ReleaseFile> release_of(const Options& options, const RunSettings& settings, Console& console) {
+    QString error;
+    std::optional<ReleaseFile> release = resolve_release(options.release, settings.working_directory, error);
+    if (!release) console.line(kProgram + QStringLiteral(": ") + error);
+    return release;
+}
+
 int upload(const Options& options, Environment& env) {
     Console& console = env.console;
     RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
@@ -129,23 +152,12 @@ int upload(const Options& options, Environment& env) {
             return kExitBadArguments;
         }
     }
-    const std::optional<ReleaseFile> release = resolve_release(options.release, settings.working_directory, error);
-    if (!release) {
-        console.line(kProgram + QStringLiteral(": ") + error);
-        return kExitBadArguments;
-    }
-    {
-        // The release is checked before the projector is touched, so that a bad file never
-        // leaves it in upload mode.
-        CollectingReporter check;
-        VersionControlRecord record;
-        ProgressTotals totals;
-        if (!read_version_control_file(release->path, release->working_directory, record, totals, check)) {
-            for (const QString& box : check.boxes) console.line(box_line(box));
-            console.line(kProgram + QStringLiteral(": %1 is not a release that can be uploaded.").arg(release->path));
-            return kExitBadArguments;
-        }
-    }
+    const std::optional<ReleaseFile> release = release_of(options, settings, console);
+    if (!release) return kExitBadArguments;
+    // The whole release (the version control file and every NAME.mot) is checked before the
+    // port opens, so that a bad file never leaves the projector in upload mode and nothing of
+    // a damaged release reaches it.
+    if (!release_passes_check(*release, console, false)) return kExitBadArguments;
 
     if (ports->size() > 1) return run_fleet(options, FleetJob{settings, *release, *ports}, env);
 
@@ -190,6 +202,15 @@ int upload(const Options& options, Environment& env) {
         report->write(report_line(outcome) + '\n');
     }
     return exit;
+}
+
+// --check: the check every upload makes before its port opens, alone. One line per file on
+// standard output; the check's boxes on standard error.
+int check(const Options& options, Environment& env) {
+    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    const std::optional<ReleaseFile> release = release_of(options, settings, env.console);
+    if (!release) return kExitBadArguments;
+    return release_passes_check(*release, env.console, true) ? kExitOk : kExitBadArguments;
 }
 
 class PrintingSearchView : public DeviceSearchView {
@@ -281,7 +302,7 @@ std::optional<ReleaseFile> resolve_release(const QString& release, const QString
     QString path;
     if (release.contains(QLatin1Char('/'))) {
         const QFileInfo info(release);
-        if (!info.isFile()) {
+        if (!is_regular_file(release)) {
             error = QStringLiteral("no release file %1").arg(release);
             return std::nullopt;
         }
@@ -294,13 +315,13 @@ std::optional<ReleaseFile> resolve_release(const QString& release, const QString
             return std::nullopt;
         }
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+    // Read without ever blocking: a FIFO or a device put in its place is refused unread.
+    const RegularFile file = read_regular_file(path, kVersionControlLength);
+    if (file.outcome != RegularFile::Outcome::Read) {
+        error = QStringLiteral("cannot read %1: %2").arg(path, file.error);
         return std::nullopt;
     }
-    const QByteArray start = file.read(kVersionControlLength);
-    return ReleaseFile{path, QFileInfo(path).absolutePath(), release_line(start)};
+    return ReleaseFile{path, QFileInfo(path).absolutePath(), release_line(file.bytes)};
 }
 
 int run_cli(const QStringList& arguments, Environment& env) {
@@ -328,6 +349,8 @@ int run_cli(const QStringList& arguments, Environment& env) {
         });
     case Command::Upload:
         return upload(options, env);
+    case Command::Check:
+        return check(options, env);
     }
     return kExitInternal;
 }

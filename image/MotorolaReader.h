@@ -19,12 +19,29 @@ using ImageBuffer = std::vector<std::uint8_t>;
 // length characters of text from character start (1-based) as big-endian hex pairs.
 std::int64_t hex_to_long(const QByteArray& text, int start, int length);
 
+// What a reading found in a file that was read to its end.
+struct MotorolaFileSummary {
+    std::int64_t records = 0;        // every record of the file, data or not
+    std::int64_t bytes_inside = 0;   // data bytes for addresses inside the window (each time met)
+    std::int64_t bytes_outside = 0;  // data bytes for addresses outside it
+    std::int64_t ff_filled = 0;      // addresses of the window no record supplies: they read FF
+};
+
 // Fills image (resized to kImageBufferSize, all FF first) from working_directory/file_name
 // (found without regard to letter case), keeping the bytes of addresses window_start to
-// window_end. Lines end at CR, CR LF or LF. Shows its own messages; false after a format
-// error, a window that does not fit the buffer (nothing is stored) or a file that cannot be
-// opened. After a format error the image keeps what was stored before the failing line.
+// window_end. Lines end at CR, CR LF or LF; blanks and tabs at the end of a line are ignored.
+// Every data record (S1, S2, S3) must hold hexadecimal digits only, a byte count that agrees
+// with its length and a checksum that agrees with its bytes; S0, S7, S8 and S9 carry nothing
+// for the image. Shows its own messages (a damaged record's names the line and the file);
+// false after a format error, a window that does not fit the buffer (nothing is stored), a
+// file that is missing or not a regular file (never opened then), or one that cannot be read.
+// After a format error the image keeps what was stored before the failing line. The file is
+// read once and parsed where it lies; summary, when given, is filled in the same pass.
 bool read_motorola_file(const QString& file_name, const QString& working_directory, ImageBuffer& image,
-                        std::int64_t window_start, std::int64_t window_end, Reporter& reporter);
+                        std::int64_t window_start, std::int64_t window_end, Reporter& reporter,
+                        MotorolaFileSummary* summary = nullptr);
+
+// The box the image transfer adds after a failed reading: "Error during read of NAME.mot file."
+QString motorola_read_error_message(const QString& file_name);
 
 }  // namespace halvern

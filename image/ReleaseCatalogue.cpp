@@ -4,7 +4,6 @@
 #include "image/VersionControl.h"
 
 #include <QDir>
-#include <QFile>
 
 namespace halvern {
 
@@ -36,14 +35,16 @@ void ReleaseCatalogue::list_versions(ReleaseListView& list, const QString& worki
         const QString suffix = name.right(4).toUpper();
         if (suffix != QLatin1String(".SWV") && suffix != QLatin1String(".PJV")) continue;
         const QString path = join_path(working_directory, name);
-        QFile file(path);
-        if (!file.open(QIODevice::ReadOnly)) {
-            reporter.message_box(QStringLiteral("Unexpected error. ") + file.errorString());
+        // Only a regular file (after following links) is a release; a FIFO or a device with
+        // such a name is passed over unopened.
+        if (!is_regular_file(path)) continue;
+        const RegularFile file = read_regular_file(path, kVersionControlLength);
+        if (file.outcome == RegularFile::Outcome::NotRegular) continue;
+        if (file.outcome != RegularFile::Outcome::Read) {
+            reporter.message_box(QStringLiteral("Unexpected error. ") + file.error);
             return;
         }
-        const QByteArray start = file.read(kVersionControlLength);
-        file.close();
-        list.add_line(release_line(start));
+        list.add_line(release_line(file.bytes));
         version_files << path;
     }
 }

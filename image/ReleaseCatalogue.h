@@ -25,8 +25,8 @@ public:
     // Element k is the full path of the file shown on line k.
     QStringList version_files;
 
-    // Refills list and version_files from working_directory: one line per ordinary file
-    // whose name ends in .PJV or .SWV (any case), sorted by name without regard to case.
+    // Refills list and version_files from working_directory: one line per regular file (after
+    // following links; FIFOs and devices are never opened) whose name ends in .PJV or .SWV (any case), sorted by name without regard to case.
     // After a refill no line is selected (the caller disables "Start &Upload").
     // A directory that does not exist on an available volume lists nothing, quietly. When the
     // path cannot be used (classify_directory: Unusable), shows "Unable to access ..." and then

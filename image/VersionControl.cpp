@@ -3,7 +3,6 @@
 #include "image/FileLookup.h"
 #include "image/MotorolaReader.h"
 
-#include <QFile>
 
 #include <cstring>
 
@@ -49,6 +48,10 @@ QString window_does_not_fit_message(const QString& name) {
            QStringLiteral(".MOT has an address window that does not fit the image buffer.  Unable to continue processing.");
 }
 
+QString missing_motorola_file_message(const QString& name) {
+    return QStringLiteral("Motorola file ") + name + QStringLiteral(".MOT is missing.  Unable to continue processing.");
+}
+
 std::int64_t get_big_endian(std::span<const std::uint8_t> bytes, int start, int count) {
     count = std::min(count, 7);
     std::int64_t value = 0;
@@ -64,19 +67,18 @@ std::int64_t get_big_endian(std::span<const std::uint8_t> bytes, int start, int 
 bool read_version_control_file(const QString& path, const QString& working_directory, VersionControlRecord& record,
                                ProgressTotals& totals, Reporter& reporter) {
     const QString unable = QStringLiteral("  Unable to continue processing.");
-    QFile file(path);
-    if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+    const RegularFile file = read_regular_file(path, kVersionControlLength);
+    if (file.outcome != RegularFile::Outcome::Read) {
         reporter.message_box(QStringLiteral("Version control file ") + path + QStringLiteral(" cannot be opened.") + unable);
         return false;
     }
-    const qint64 length = file.size();
+    const qint64 length = file.size;
     if (length < kVersionControlMinLength) {
         reporter.message_box(QStringLiteral("Version control file ") + path +
                              QStringLiteral(" is not the minimum file length.") + unable);
         return false;
     }
-    record = VersionControlRecord::from_bytes(file.read(kVersionControlLength));
-    file.close();
+    record = VersionControlRecord::from_bytes(file.bytes);
 
     if (four_bytes(record.file_length) != length) {
         reporter.message_box(QStringLiteral("Specified file length of the version control file ") + path +
@@ -102,7 +104,7 @@ bool read_version_control_file(const QString& path, const QString& working_direc
         }
         total += entry.end() - entry.start();
         if (find_ordinary_file(working_directory, name + QStringLiteral(".mot")).isEmpty()) {
-            reporter.message_box(QStringLiteral("Motorola file ") + name + QStringLiteral(".MOT is missing.") + unable);
+            reporter.message_box(missing_motorola_file_message(name));
             return false;
         }
         found = true;

@@ -57,6 +57,9 @@ bool window_fits_image(std::int64_t start, std::int64_t end);
 // The box shown for a window that does not fit: NAME is the entry name without extension.
 QString window_does_not_fit_message(const QString& name);
 
+// Message 4: the NAME.mot of a used entry is missing (or is not a regular file).
+QString missing_motorola_file_message(const QString& name);
+
 // The byte total that sizes the progress bar, and the power of two it was divided by.
 struct ProgressTotals {
     double progress_total = 0;

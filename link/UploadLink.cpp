@@ -109,7 +109,7 @@ bool UploadLink::upload_motorola_file(const QString& name, int index, const Vers
 
     image_buffer.assign(static_cast<std::size_t>(kImageBufferSize), 0);
     if (!read_motorola_file(name, working_directory, image_buffer, start, end, reporter_)) {
-        reporter_.message_box(QStringLiteral("Error during read of ") + name + QStringLiteral(" file."));
+        reporter_.message_box(motorola_read_error_message(name));
         return false;
     }
 

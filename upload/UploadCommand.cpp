@@ -15,6 +15,11 @@ UploadCommand::UploadCommand(SerialConnection& connection, Reporter& reporter, U
 void UploadCommand::run(const QString& selected_line, bool emergency) {
     VersionControlRecord record;
     std::memset(&record, 0, sizeof record);
+    // Before the confirmation and before any port is opened, in both modes.
+    if (steps_.check_release && !steps_.check_release()) {
+        reporter_.show_status(3, kUnreadableRelease);
+        return;
+    }
     if (emergency)
         run_emergency(record);
     else
@@ -89,7 +94,7 @@ void UploadCommand::run_normal(const QString& selected_line, VersionControlRecor
     if (state_.device_reply[19] != 1) return stop(3, QStringLiteral("Unable to set device to upload mode."));
 
     if (!steps_.read_version_control_file(record))
-        return stop(3, QStringLiteral("Unable to read select version control file."));
+        return stop(3, kUnreadableRelease);
 
     connection_.close_serial_port();
     state_.clear_device_reply();

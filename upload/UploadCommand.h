@@ -1,5 +1,6 @@
 #pragma once
-// "Start &Upload": one whole upload of the selected release. In normal mode it confirms,
+// "Start &Upload": one whole upload of the selected release. It first checks the whole release
+// (nothing of a damaged release reaches the projector). In normal mode it then confirms,
 // leads the projector from on through standby and cool-down into upload mode, reopens the
 // line at 38400 baud and runs the upload driver; in emergency mode it opens at 38400 baud and
 // runs the driver at once. The result goes to the status line; every path that opened the
@@ -19,6 +20,9 @@ namespace halvern {
 // What the command needs besides the connection: the cool-down window, the version control
 // file of the selected release and the upload driver.
 struct UploadSteps {
+    // The whole check of the selected release (its version control file and every NAME.mot)
+    // before the first exchange with the device; shows its own boxes. Empty: no check.
+    std::function<bool()> check_release;
     // Shows the cool-down window modally; it sets state.cooldown_canceled.
     std::function<void()> wait_for_cool_down;
     // read_version_control_file of the selected release into the record.
@@ -50,6 +54,7 @@ private:
 };
 
 inline const QString kUploadSuccess = QStringLiteral("The operating system has been uploaded successfully!");
+inline const QString kUnreadableRelease = QStringLiteral("Unable to read select version control file.");
 inline const QString kUploadFailure = QStringLiteral("There was an error uploading the operating system to the device.");
 
 }  // namespace halvern

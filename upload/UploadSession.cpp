@@ -1,5 +1,6 @@
 #include "upload/UploadSession.h"
 
+#include "image/ReleaseCheck.h"
 #include "link/FrameLayer.h"
 #include "link/UploadLink.h"
 #include "upload/UploadCommand.h"
@@ -16,6 +17,7 @@ bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& vi
     bool uploaded = false;
     UploadSteps steps;
     steps.wait_for_cool_down = request.wait_for_cool_down ? request.wait_for_cool_down : [] {};
+    steps.check_release = [&] { return check_release(request.version_file, request.working_directory, reporter); };
     steps.read_version_control_file = [&](VersionControlRecord& record) {
         ProgressTotals totals;
         return read_version_control_file(request.version_file, request.working_directory, record, totals, reporter);

@@ -34,6 +34,8 @@ TEST(Arguments, AcceptedForms) {
         {"--status --baud 38400", Command::Status, "", nullptr, 38400, nullptr, false, false},
         {"--list --dir /r", Command::List, "", nullptr, 0, "/r", false, false},
         {"--help", Command::Help, "", nullptr, 0, nullptr, false, false},
+        {"--check X.PJV", Command::Check, "X.PJV", nullptr, 0, nullptr, false, false},
+        {"--dir=/r --check rel/x.swv", Command::Check, "rel/x.swv", nullptr, 0, "/r", false, false},
     };
     for (const Good& c : cases) {
         SCOPED_TRACE(c.line);
@@ -110,7 +112,12 @@ TEST(Arguments, RefusedForms) {
         {"--yes=no X.PJV", "--yes takes no value"},
         {"--force X.PJV", "unknown option --force"},
         {"-y X.PJV", "unknown option -y"},
-        {"--find --status", "only one of --find, --status, --list and --help at a time"},
+        {"--find --status", "only one of --find, --status, --list, --check and --help at a time"},
+        {"--check --list X.PJV", "only one of --find, --status, --list, --check and --help at a time"},
+        {"--check", "no release file given"},
+        {"--check X.MOT", "X.MOT is not a release file (.PJV or .SWV)"},
+        {"--check --port COM1 X.PJV", "--check takes only --dir and a release file"},
+        {"--check --yes X.PJV", "--check takes only --dir and a release file"},
         {"--list X.PJV", "a release file goes only with an upload"},
         {"--find --emergency", "--emergency and --yes go only with an upload"},
         {"--status --yes", "--emergency and --yes go only with an upload"},

@@ -370,6 +370,51 @@ TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
     EXPECT_TRUE(lib->calls.empty());
 }
 
+TEST_F(Commands, CheckPrintsEveryFileAndRefusesADamagedRecordBeforeAnyPort) {
+    EXPECT_EQ(run({QStringLiteral("--check"), QStringLiteral("--dir"), rel(), QStringLiteral("small.pjv")}), kExitOk);
+    EXPECT_EQ(console.outs, QStringList{QStringLiteral("TINY.mot: 18 records, 256 bytes inside the window "
+                                                       "00000000-000000FF, 0 bytes outside it, 0 addresses of the "
+                                                       "window filled with FF")});
+    EXPECT_TRUE(console.lines.isEmpty());
+
+    console = FakeConsole();
+    EXPECT_EQ(run({QStringLiteral("--check"), rel() + QStringLiteral("/DEMO.PJV")}), kExitOk);
+    ASSERT_EQ(console.outs.size(), 3);
+    EXPECT_TRUE(console.outs[0].startsWith(QLatin1String("BOOT.mot: ")));
+    EXPECT_TRUE(console.outs[1].startsWith(QLatin1String("MAIN.mot: ")));
+    EXPECT_TRUE(console.outs[2].startsWith(QLatin1String("DATA.mot: ")));
+
+    // One data digit of MAIN.mot's second line changed, its checksum kept.
+    QFile main(rel() + QStringLiteral("/MAIN.mot"));
+    ASSERT_TRUE(main.open(QIODevice::ReadWrite));
+    QByteArray text = main.readAll();
+    const qsizetype at = text.indexOf('\n') + 1 + 10;
+    text[at] = text[at] == '0' ? '1' : '0';
+    main.seek(0);
+    main.write(text);
+    main.close();
+    const QStringList chain = {
+        QStringLiteral("Motorola format error.  Checksum of line 2 of MAIN.mot does not match."),
+        QStringLiteral("Error during read of MAIN.mot file."),
+        QStringLiteral("halvern-upload: ") + rel() + QStringLiteral("/DEMO.PJV is not a release that can be uploaded."),
+    };
+    console = FakeConsole();
+    EXPECT_EQ(run({QStringLiteral("--check"), QStringLiteral("--dir"), rel(), QStringLiteral("DEMO.PJV")}),
+              kExitBadArguments);
+    EXPECT_EQ(console.lines, chain);
+    ASSERT_EQ(console.outs.size(), 1);
+    EXPECT_TRUE(console.outs[0].startsWith(QLatin1String("BOOT.mot: ")));
+
+    // An upload runs the same check before its port opens, in both modes.
+    for (const QStringList& options : {QStringList{QStringLiteral("--yes")}, QStringList{QStringLiteral("--emergency")}}) {
+        console = FakeConsole();
+        EXPECT_EQ(upload(options), kExitBadArguments);
+        EXPECT_EQ(console.lines, chain);
+        EXPECT_TRUE(console.outs.isEmpty());
+    }
+    EXPECT_TRUE(lib->calls.empty());
+}
+
 TEST_F(Commands, FindAndStatusPrintTheirResults) {
     lib->info_steps = {{kOk, [](DeviceReply& r) {
                            const char model[] = " PJ-900\0X  ";

@@ -27,6 +27,17 @@ inline QByteArray s3_records(std::uint32_t address, const std::vector<std::uint8
     return text + "S70500000000FA\r\n";
 }
 
+// One record: "S", its type, the byte count, the given address and data (hex text) and the
+// checksum: s_record('1', "0000AABB") is "S1050000AABB9B".
+inline QByteArray s_record(char type, const QByteArray& address_and_data) {
+    QByteArray bytes = QByteArray::fromHex(address_and_data);
+    bytes.prepend(static_cast<char>(bytes.size() + 1));
+    unsigned sum = 0;
+    for (char b : bytes) sum += static_cast<std::uint8_t>(b);
+    bytes.append(static_cast<char>(~sum & 0xFF));
+    return QByteArray("S") + type + bytes.toHex().toUpper();
+}
+
 // Deterministic bytes that differ from their neighbours and from FF.
 inline std::vector<std::uint8_t> pattern(std::size_t n, std::uint8_t seed = 1) {
     std::vector<std::uint8_t> out(n);

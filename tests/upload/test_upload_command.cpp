@@ -30,6 +30,8 @@ struct Road {
     std::vector<std::int32_t> opens;
     bool cancel_cool_down = false;
     bool release_readable = true;
+    bool check = false;          // the command is given the whole-release check
+    bool check_passes = true;
     bool uploaded = true;
     std::vector<std::string> calls;
     QStringList events;
@@ -54,6 +56,11 @@ struct Rig {
         library.upload_mode_steps.assign(road.upload_mode.begin(), road.upload_mode.end());
         library.open_results.assign(road.opens.begin(), road.opens.end());
         UploadSteps s;
+        if (road.check)
+            s.check_release = [&] {
+                library.calls.push_back("check_release");
+                return road.check_passes;
+            };
         s.wait_for_cool_down = [&] {
             library.calls.push_back("cool-down window");
             state.cooldown_canceled = road.cancel_cool_down;
@@ -151,6 +158,18 @@ TEST(UploadCommand, EveryRoadInOrder) {
         {.what = "emergency: transfer fails", .emergency = true, .uploaded = false,
          .calls = {"open COM2 38400 30000", "upload_version", "close 100"},
          .events = {"status 3: " + kUploadFailure}},
+        // The whole release is checked before the confirmation and before any open; a
+        // release that fails it never reaches the port.
+        {.what = "checked release", .status = {standby(), standby(), standby()}, .upload_mode = {on()}, .check = true,
+         .calls = join(join({"check_release"}, join(kToUploadMode, transfer)), {"close 101"}),
+         .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
+        {.what = "release fails its check", .check = true, .check_passes = false, .calls = {"check_release"},
+         .events = {"status 3: Unable to read select version control file."}},
+        {.what = "emergency: checked release", .emergency = true, .check = true,
+         .calls = {"check_release", "open COM2 38400 30000", "upload_version", "close 100"},
+         .events = {"status 1: " + kUploadSuccess}},
+        {.what = "emergency: release fails its check", .emergency = true, .check = true, .check_passes = false,
+         .calls = {"check_release"}, .events = {"status 3: Unable to read select version control file."}},
     };
     for (const Road& road : roads) {
         Rig rig;
