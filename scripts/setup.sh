@@ -11,6 +11,7 @@ PACKAGES=(
   qt6-qpa-plugins libqt6test6
   fonts-liberation fonts-dejavu-core
   srecord binutils ccache time bc
+  libbenchmark-dev python3
   xvfb xauth x11-apps imagemagick
 )
 
