@@ -1,5 +1,7 @@
 #include "halvern-upload/Console.h"
 
+#include "halvern-upload/Interrupt.h"
+
 #include <cerrno>
 #include <string>
 #include <sys/ioctl.h>
@@ -79,6 +81,7 @@ std::optional<QString> StdConsole::read_answer() {
     for (;;) {
         char c = 0;
         const ssize_t n = ::read(0, &c, 1);
+        if (n < 0 && errno == EINTR && interrupt_ends_answer_ && interrupt::pending()) return std::nullopt;
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (text.empty()) return std::nullopt;

@@ -31,6 +31,9 @@ public:
     virtual void out(const QString& text) = 0;
     // A line typed on standard input, without its line end; empty at end of input.
     virtual std::optional<QString> read_answer() = 0;
+    // From now on a Ctrl-C while an answer is read ends the reading as the end of input does
+    // (the Ctrl-C stays to be handled); otherwise the reading goes on.
+    virtual void set_interrupt_ends_answer(bool) {}
 
     virtual bool error_is_terminal() const = 0;
     virtual bool input_is_terminal() const = 0;
@@ -48,6 +51,7 @@ public:
     int columns() const override;
     void out(const QString& text) override;
     std::optional<QString> read_answer() override;
+    void set_interrupt_ends_answer(bool ends) override { interrupt_ends_answer_ = ends; }
     bool error_is_terminal() const override { return error_tty_; }
     bool input_is_terminal() const override { return input_tty_; }
 
@@ -57,6 +61,7 @@ private:
     bool input_tty_ = false;
     bool open_line_ = false;  // a prompt or a progress line waits for its line end
     int block_lines_ = 0;     // lines of the block drawn last, right above the cursor
+    bool interrupt_ends_answer_ = false;
 };
 
 }  // namespace halvern::cli

@@ -25,6 +25,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <pthread.h>
+#include <signal.h>
 
 namespace halvern::cli {
 
@@ -491,9 +493,18 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     const Road road{options, job, env, port_map(env.settings)};
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
+    // Ctrl-C at a question of the fleet answers it No and then stops the fleet.
+    console.set_interrupt_ends_answer(true);
     for (const auto& p : ports) {
         Port* port = p.get();
-        threads.emplace_back(QThread::create([&fleet, port, &road] { run_port(fleet, *port, road); }));
+        threads.emplace_back(QThread::create([&fleet, port, &road] {
+            // Ctrl-C is the main thread's: there it interrupts the reading of an answer.
+            sigset_t interrupt_signal;
+            sigemptyset(&interrupt_signal);
+            sigaddset(&interrupt_signal, SIGINT);
+            pthread_sigmask(SIG_BLOCK, &interrupt_signal, nullptr);
+            run_port(fleet, *port, road);
+        }));
         threads.back()->start();
     }
 
@@ -558,6 +569,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         }
     }
     for (const auto& t : threads) t->wait();
+    console.set_interrupt_ends_answer(false);
     interrupt::set_guarded(false);
     interrupt::take();
 

@@ -66,6 +66,8 @@ bool take() {
     return g_flag.exchange(false);
 }
 
+bool pending() { return g_flag.load(); }
+
 void raise_flag() {
     make_pipe();
     g_flag.store(true);

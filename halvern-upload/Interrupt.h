@@ -12,6 +12,8 @@ void set_guarded(bool guarded);
 bool guarded();
 // True once if Ctrl-C was pressed since the last call.
 bool take();
+// True if Ctrl-C was pressed and not yet taken; the flag stays.
+bool pending();
 // Raises the flag as Ctrl-C does (tests).
 void raise_flag();
 // Waits up to ms milliseconds; true when Ctrl-C came (the flag is then taken).

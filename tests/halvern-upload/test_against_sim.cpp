@@ -573,40 +573,61 @@ TEST_F(Program, CtrlCDuringTransfersAsksOnceForTheWholeFleet) {
     EXPECT_EQ(r.err.filter(kSuccess).size(), 2);
 }
 
+// halvern-upload on a terminal of its own, through script(1): what it draws, and keys typed.
+class OnTerminal {
+public:
+    OnTerminal(const QProcessEnvironment& environment, const QStringList& arguments) {
+        QStringList command{QStringLiteral(HALVERN_UPLOAD_PATH)};
+        command += arguments;
+        process_.setProcessEnvironment(environment);
+        process_.start(QStringLiteral("script"), {QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("-c"),
+                                                  command.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
+    }
+    static bool available() { return !QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty(); }
+    // Waits until the terminal has shown text count times.
+    bool wait_for(const QByteArray& text, int count = 1) {
+        QElapsedTimer clock;
+        clock.start();
+        while (shown.count(text) < count && clock.elapsed() < 20000 && process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(100);
+            shown += process_.readAllStandardOutput();
+        }
+        return shown.count(text) >= count;
+    }
+    void type(const QByteArray& keys) { process_.write(keys); }
+    // The exit status once it has ended.
+    int finish() {
+        if (!process_.waitForFinished(30000)) {
+            process_.kill();
+            process_.waitForFinished(1000);
+            return -1;
+        }
+        shown += process_.readAllStandardOutput();
+        return process_.exitStatus() == QProcess::NormalExit ? process_.exitCode() : -1;
+    }
+    QByteArray shown;
+
+private:
+    QProcess process_;
+};
+
 TEST_F(Program, OnATerminalTheTableIsDrawnAndAConfirmedStopCancelsEveryPort) {
-    if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty()) GTEST_SKIP() << "no script(1)";
+    if (!OnTerminal::available()) GTEST_SKIP() << "no script(1)";
     Sim first(port(1), {QStringLiteral("--baud-pace")});
     Sim second(port(2), {QStringLiteral("--baud-pace")});
     ASSERT_TRUE(first.ready() && second.ready());
     const QString report = dir.filePath(QStringLiteral("report.jsonl"));
-    const QStringList command{QStringLiteral(HALVERN_UPLOAD_PATH), QStringLiteral("--emergency"), QStringLiteral("--port"),
-                              port(1), QStringLiteral("--port"), port(2), QStringLiteral("--dir"), rel(),
-                              QStringLiteral("--report"), report, QStringLiteral("DEMO.PJV")};
-    // script(1) gives the program a terminal; what is typed goes through it.
-    QProcess p;
-    p.setProcessEnvironment(environment());
-    p.start(QStringLiteral("script"), {QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("-c"),
-                                       command.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
-    QByteArray out;
-    auto wait_for = [&](const QByteArray& text, int count) {
-        QElapsedTimer clock;
-        clock.start();
-        while (out.count(text) < count && clock.elapsed() < 20000 && p.state() != QProcess::NotRunning) {
-            p.waitForReadyRead(100);
-            out += p.readAllStandardOutput();
-        }
-        return out.count(text) >= count;
-    };
+    OnTerminal t(environment(), {QStringLiteral("--emergency"), QStringLiteral("--port"), port(1), QStringLiteral("--port"),
+                                 port(2), QStringLiteral("--dir"), rel(), QStringLiteral("--report"), report,
+                                 QStringLiteral("DEMO.PJV")});
     // Both rows of the table in the transfer, then Ctrl-C, then Yes.
-    ASSERT_TRUE(wait_for("uploading ", 2));
-    p.write("\x03");
-    ASSERT_TRUE(wait_for("Stop now?", 1));
-    p.write("y\n");
-    const Result r = finish(p, 30000);
-    EXPECT_EQ(r.code, 8);
-    out += r.out.join(QLatin1Char('\n')).toLocal8Bit();
-    EXPECT_EQ(out.count("Stop now?"), 1);
-    EXPECT_TRUE(out.contains("\x1b[3A"));  // the table of a header and two ports, redrawn in place
+    ASSERT_TRUE(t.wait_for("uploading ", 2));
+    t.type("\x03");
+    ASSERT_TRUE(t.wait_for("Stop now?"));
+    t.type("y\n");
+    EXPECT_EQ(t.finish(), 8);
+    EXPECT_EQ(t.shown.count("Stop now?"), 1);
+    EXPECT_TRUE(t.shown.contains("\x1b[3A"));  // the table of a header and two ports, redrawn in place
     const auto lines = report_by_port(report);
     ASSERT_EQ(lines.size(), 2u);
     for (const auto& [name, line] : lines) {
@@ -616,6 +637,33 @@ TEST_F(Program, OnATerminalTheTableIsDrawnAndAConfirmedStopCancelsEveryPort) {
         const QStringList messages = strings(line.value(QStringLiteral("messages")));
         EXPECT_EQ(messages.value(0), QStringLiteral("Stopped on request."));
         EXPECT_EQ(messages.value(messages.size() - 1), kFailure);
+    }
+}
+
+TEST_F(Program, CtrlCAtThePowerOffQuestionLeavesEveryProjectorOn) {
+    if (!OnTerminal::available()) GTEST_SKIP() << "no script(1)";
+    Sim first(port(1), {});
+    Sim second(port(2), {});
+    ASSERT_TRUE(first.ready() && second.ready());
+    const QString report = dir.filePath(QStringLiteral("report.jsonl"));
+    OnTerminal t(environment(), {QStringLiteral("--port"), port(1), QStringLiteral("--port"), port(2),
+                                 QStringLiteral("--dir"), rel(), QStringLiteral("--report"), report,
+                                 QStringLiteral("DEMO.PJV")});
+    ASSERT_TRUE(t.wait_for("Upload version 01.05 to 2 projectors? [y/N] "));
+    t.type("y\n");
+    ASSERT_TRUE(t.wait_for("2 projectors must be powered off to enter upload mode. Is it ok to turn them off? [y/N] "));
+    t.type("\x03");
+    EXPECT_EQ(t.finish(), 8);
+    for (Sim* sim : {&first, &second}) EXPECT_FALSE(sim->log().contains("cmd S"));  // no standby request
+    const auto lines = report_by_port(report);
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& [name, line] : lines) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(line.value(QStringLiteral("outcome")).toString(), QStringLiteral("cancelled"));
+        EXPECT_EQ(strings(line.value(QStringLiteral("messages"))),
+                  (QStringList{kSearching, kConfirmed, kStarting,
+                               QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn "
+                                              "device off? [y/N] n")}));
     }
 }
 
