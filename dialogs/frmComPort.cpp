@@ -2,8 +2,13 @@
 
 #include "common/CenterForm.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -27,6 +32,36 @@ QGroupBox* option_frame(QWidget* parent, const char* name, const QString& captio
     return frame;
 }
 
+const QString kPortsSection = QStringLiteral("Ports");
+
+// What "COMn" reaches when section "Ports" does not say.
+QString default_device(std::size_t index) { return QStringLiteral("/dev/ttyS%1").arg(index); }
+
+// The port frame: each option with the device it reaches beside it.
+QGroupBox* port_frame(QWidget* parent, std::array<QRadioButton*, 4>& options, std::array<QComboBox*, 4>& devices) {
+    auto* frame = new QGroupBox(QStringLiteral("Serial Port"), parent);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    auto* grid = new QGridLayout(frame);
+    for (std::size_t i = 0; i < options.size(); ++i) {
+        options[i] = new QRadioButton(QStringLiteral("COM%1").arg(i + 1), frame);
+        options[i]->setObjectName(QStringLiteral("optCom%1").arg(i));
+        devices[i] = new QComboBox(frame);
+        devices[i]->setObjectName(QStringLiteral("cboDevice%1").arg(i));
+        devices[i]->setEditable(true);
+        devices[i]->setInsertPolicy(QComboBox::NoInsert);
+        devices[i]->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        devices[i]->setMinimumContentsLength(24);
+        devices[i]->setToolTip(QStringLiteral(
+            "The device COM%1 reaches: a serial port found on this machine, a device path, "
+            "rfc2217://HOST:PORT or tcp://HOST:PORT")
+                                   .arg(i + 1));
+        grid->addWidget(options[i], static_cast<int>(i), 0);
+        grid->addWidget(devices[i], static_cast<int>(i), 1);
+    }
+    grid->setColumnStretch(1, 1);
+    return frame;
+}
+
 QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
     auto* b = new QPushButton(caption, parent);
     b->setObjectName(QString::fromLatin1(name));
@@ -35,14 +70,19 @@ QPushButton* button(QWidget* parent, const char* name, const QString& caption) {
 
 }  // namespace
 
-frmComPort::frmComPort(AppState& state, SettingsStore& settings, SerialConnection& connection, QWidget* parent)
-    : QDialog(parent), state_(state), settings_(settings), connection_(connection) {
+static const PortList& port_list(const PortList* given) {
+    static const SystemPortList system;
+    return given ? *given : system;
+}
+
+frmComPort::frmComPort(AppState& state, SettingsStore& settings, SerialConnection& connection, QWidget* parent,
+                       const PortList* ports)
+    : QDialog(parent), state_(state), settings_(settings), connection_(connection), ports_(port_list(ports)) {
     setObjectName(QStringLiteral("frmComPort"));
     setWindowTitle(QStringLiteral("Select Serial Port"));
 
     auto* frames = new QHBoxLayout;
-    frames->addWidget(option_frame<4>(this, "Frame1", QStringLiteral("Serial Port"), "optCom",
-                                      {"COM1", "COM2", "COM3", "COM4"}, optCom_));
+    frames->addWidget(port_frame(this, optCom_, cboDevice_), 1);
     frames->addWidget(option_frame<3>(this, "Frame2", QStringLiteral("Baud Rate"), "optBaudRate",
                                       {"38400", "19200", "9600"}, optBaudRate_));
 
@@ -56,13 +96,42 @@ frmComPort::frmComPort(AppState& state, SettingsStore& settings, SerialConnectio
     buttons->addStretch();
     buttons->addWidget(cmdResetPort);
 
+    QPushButton* cmdRefresh = button(this, "cmdRefresh", QStringLiteral("Re&fresh"));
+    lblPortsFound_ = new QLabel(this);
+    lblPortsFound_->setObjectName(QStringLiteral("lblPortsFound"));
+    lblPortsFound_->setWordWrap(true);
+    auto* found = new QHBoxLayout;
+    found->addWidget(lblPortsFound_, 1);
+    found->addWidget(cmdRefresh);
+    auto* lblNetwork = new QLabel(
+        QStringLiteral("A projector behind a serial device server: rfc2217://HOST:PORT sets the baud rate "
+                       "of the far end; tcp://HOST:PORT cannot, so the far end must already run at 38400 baud."),
+        this);
+    lblNetwork->setObjectName(QStringLiteral("lblNetwork"));
+    lblNetwork->setWordWrap(true);
+
+    auto* left = new QVBoxLayout;
+    left->addLayout(frames, 1);
+    left->addLayout(found);
+    left->addWidget(lblNetwork);
     auto* layout = new QHBoxLayout(this);
-    layout->addLayout(frames, 1);
+    layout->addLayout(left, 1);
     layout->addLayout(buttons);
 
     connect(cmdSelect, &QPushButton::clicked, this, &frmComPort::on_cmdSelect_clicked);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdResetPort, &QPushButton::clicked, this, &frmComPort::on_cmdResetPort_clicked);
+    connect(cmdRefresh, &QPushButton::clicked, this, &frmComPort::on_cmdRefresh_clicked);
+    for (QComboBox* devices : cboDevice_) {
+        // A port chosen from the list puts its name in the field, not its whole description.
+        connect(devices, &QComboBox::activated, devices, [devices](int index) {
+            devices->setEditText(devices->itemData(index).toString());
+        });
+    }
+    on_cmdRefresh_clicked();
+    for (std::size_t i = 0; i < cboDevice_.size(); ++i)
+        cboDevice_[i]->setEditText(
+            settings_.get(kPortsSection, QStringLiteral("COM%1").arg(i + 1), default_device(i)).trimmed());
 
     // Design selection, then whatever the current state names.
     optCom_[0]->setChecked(true);
@@ -88,7 +157,35 @@ void frmComPort::on_cmdSelect_clicked() {
         if (option->isChecked()) state_.baud_rate = option->text().toInt();
     settings_.set_startup(QStringLiteral("Port"), state_.port_name);
     settings_.set_startup(QStringLiteral("Baud Rate"), QString::number(state_.baud_rate));
+    for (std::size_t i = 0; i < cboDevice_.size(); ++i) {
+        const QString device = cboDevice_[i]->currentText().trimmed();
+        settings_.set(kPortsSection, QStringLiteral("COM%1").arg(i + 1), device.isEmpty() ? default_device(i) : device);
+    }
     accept();
+}
+
+void frmComPort::on_cmdRefresh_clicked() {
+    const std::vector<PortInfo> found = ports_.ports();
+    for (QComboBox* devices : cboDevice_) {
+        const QString typed = devices->currentText();
+        devices->clear();
+        for (const PortInfo& port : found) {
+            devices->addItem(port.summary(), port.name);
+            devices->setItemData(devices->count() - 1, port.summary(), Qt::ToolTipRole);
+        }
+        // The list opens wide enough to read each port's whole description.
+        devices->view()->setMinimumWidth(devices->view()->sizeHintForColumn(0) + 24);
+        devices->setCurrentIndex(-1);
+        devices->setEditText(typed);
+    }
+    if (found.empty())
+        lblPortsFound_->setText(
+            QStringLiteral("No serial port found on this machine: type a device path or a network address."));
+    else if (found.size() == 1)
+        lblPortsFound_->setText(QStringLiteral("1 serial port found: choose it from the list beside a port name."));
+    else
+        lblPortsFound_->setText(QStringLiteral("%1 serial ports found: choose one from the list beside a port name.")
+                                    .arg(found.size()));
 }
 
 void frmComPort::on_cmdResetPort_clicked() { connection_.reset_port(); }

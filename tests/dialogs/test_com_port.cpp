@@ -3,7 +3,13 @@
 
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
+#include "tests/support/ScriptedPortList.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -14,6 +20,7 @@
 using namespace halvern;
 using halvern::test::RecordingReporter;
 using halvern::test::ScriptedDeviceLibrary;
+using halvern::test::ScriptedPortList;
 
 namespace {
 
@@ -24,6 +31,7 @@ struct Rig {
     ScriptedDeviceLibrary library;
     RecordingReporter reporter;
     SerialConnection connection{library, state, settings, reporter};
+    ScriptedPortList ports;
     std::unique_ptr<frmComPort> dialog;
 
     Rig(const QString& port, std::int32_t baud) {
@@ -35,7 +43,7 @@ struct Rig {
         settings.set_startup("Baud Rate", QString::number(state.baud_rate));
     }
     frmComPort& open() {
-        dialog = std::make_unique<frmComPort>(state, settings, connection);
+        dialog = std::make_unique<frmComPort>(state, settings, connection, nullptr, &ports);
         dialog->show();
         return *dialog;
     }
@@ -54,6 +62,40 @@ struct Rig {
         return out;
     }
     QStringList stored() const { return {settings.startup("Port"), settings.startup("Baud Rate")}; }
+    // What the four port names reach, as the dialog shows it and as section "Ports" holds it.
+    QStringList devices() {
+        QStringList out;
+        for (int i = 0; i < 4; ++i) out << control<QComboBox>(QStringLiteral("cboDevice%1").arg(i))->currentText();
+        return out;
+    }
+    QStringList port_map() const {
+        QStringList out;
+        for (int n = 1; n <= 4; ++n) out << settings.get("Ports", QStringLiteral("COM%1").arg(n), "(none)");
+        return out;
+    }
+    // Opens the list beside a port name with the mouse and clicks the entry in line row.
+    void choose(int port, int row) {
+        auto* combo = control<QComboBox>(QStringLiteral("cboDevice%1").arg(port));
+        QTest::mouseClick(combo, Qt::LeftButton, {}, QPoint(combo->width() - 4, combo->height() / 2));
+        QAbstractItemView* view = combo->view();
+        ASSERT_TRUE(view->isVisible());
+        // The list takes no click as quick as a double click after the one that opened it.
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+        const QRect rect = view->visualRect(view->model()->index(row, 0));
+        const QPoint at(std::min(rect.center().x(), view->viewport()->width() / 2), rect.center().y());
+        QTest::mouseMove(view->viewport(), at);
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        ASSERT_FALSE(view->isVisible());
+    }
+    // Replaces the text beside a port name by typing.
+    void type(int port, const QString& text) {
+        QLineEdit* edit = control<QComboBox>(QStringLiteral("cboDevice%1").arg(port))->lineEdit();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(edit, Qt::Key_Delete);
+        QTest::keyClicks(edit, text);
+    }
+    QString found_text() { return control<QLabel>("lblPortsFound")->text(); }
 };
 
 }  // namespace
@@ -162,4 +204,76 @@ TEST(ComPortDialog, ResetPortKeepsTheDialogOpen) {
         EXPECT_EQ(r.state.serial_handle, 999);
         EXPECT_EQ(r.stored(), (QStringList{"COM2", "19200"}));
     }
+}
+
+TEST(ComPortDialog, EachPortNameShowsTheDeviceItReaches) {
+    Rig r("COM1", 9600);
+    r.settings.set("Ports", "COM2", "/dev/ttyUSB3");
+    r.settings.set("Ports", "COM4", " tcp://10.0.0.9:4001 ");
+    r.open();
+    EXPECT_EQ(r.devices(), (QStringList{"/dev/ttyS0", "/dev/ttyUSB3", "/dev/ttyS2", "tcp://10.0.0.9:4001"}));
+    EXPECT_EQ(r.found_text(), "No serial port found on this machine: type a device path or a network address.");
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.control<QComboBox>(QStringLiteral("cboDevice%1").arg(i))->count(), 0);
+    EXPECT_TRUE(r.control<QLabel>("lblNetwork")->text().contains("38400"));
+
+    // OK untouched writes the map as shown, defaults included.
+    r.click("cmdSelect");
+    EXPECT_EQ(r.port_map(), (QStringList{"/dev/ttyS0", "/dev/ttyUSB3", "/dev/ttyS2", "tcp://10.0.0.9:4001"}));
+}
+
+TEST(ComPortDialog, ChosenAndTypedDevicesAreStoredByOkOnly) {
+    for (const bool ok : {true, false}) {
+        SCOPED_TRACE(ok ? "OK" : "Cancel");
+        Rig r("COM1", 9600);
+        r.ports.found = {test::usb_adapter(), test::onboard_uart()};
+        r.settings.set("Ports", "COM3", "/dev/ttyS2");
+        r.open();
+        EXPECT_EQ(r.found_text(), "2 serial ports found: choose one from the list beside a port name.");
+        auto* combo = r.control<QComboBox>("cboDevice0");
+        ASSERT_EQ(combo->count(), 2);
+        // The list says what each port is; choosing one puts its stable name in the field.
+        EXPECT_EQ(combo->itemText(0), "/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0 (USB Serial, Maker, "
+                                      "serial A10K3XZ, 0403:6001, /dev/ttyUSB0)");
+        EXPECT_EQ(combo->itemText(1), "/dev/ttyS0");
+        r.choose(1, 1);
+        r.choose(0, 0);
+        r.type(2, "rfc2217://10.0.0.5:2001");
+        r.type(3, "");  // an emptied field stands for the default
+        EXPECT_EQ(r.devices(), (QStringList{test::usb_adapter().name, "/dev/ttyS0", "rfc2217://10.0.0.5:2001", ""}));
+        r.click(ok ? "cmdSelect" : "cmdCancel");
+        EXPECT_FALSE(r.dialog->isVisible());
+        if (ok)
+            EXPECT_EQ(r.port_map(), (QStringList{test::usb_adapter().name, "/dev/ttyS0", "rfc2217://10.0.0.5:2001",
+                                                 "/dev/ttyS3"}));
+        else
+            EXPECT_EQ(r.port_map(), (QStringList{"(none)", "(none)", "/dev/ttyS2", "(none)"}));
+        EXPECT_TRUE(r.library.calls.empty());
+    }
+}
+
+TEST(ComPortDialog, RefreshReadsThePortsAgainAndKeepsWhatIsTyped) {
+    Rig r("COM2", 9600);
+    r.open();
+    EXPECT_EQ(r.ports.reads, 1);
+    r.type(1, "/dev/ttyACM0");
+    const struct {
+        std::vector<PortInfo> found;
+        const char* text;
+        int count;
+    } steps[] = {
+        {{test::onboard_uart()}, "1 serial port found: choose it from the list beside a port name.", 1},
+        {{test::usb_adapter(), test::onboard_uart()}, "2 serial ports found: choose one from the list beside a port name.", 2},
+        {{}, "No serial port found on this machine: type a device path or a network address.", 0},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text);
+        r.ports.found = step.found;
+        r.click("cmdRefresh");
+        EXPECT_EQ(r.found_text(), step.text);
+        EXPECT_EQ(r.control<QComboBox>("cboDevice1")->count(), step.count);
+        EXPECT_EQ(r.devices(), (QStringList{"/dev/ttyS0", "/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS3"}));
+        EXPECT_TRUE(r.dialog->isVisible());
+        EXPECT_EQ(r.selection(), (QStringList{"COM2", "9600"}));
+    }
+    EXPECT_EQ(r.ports.reads, 4);
 }
