@@ -75,7 +75,9 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
 
         if (argument == QLatin1String("--port")) {
             const auto name = parse_port_name(value);
-            if (!name) return fail(QStringLiteral("--port takes COM1 to COM4 or a device path, not %1").arg(value));
+            if (!name)
+                return fail(QStringLiteral("--port takes COM1 to COM4, a device path or a network address, not %1")
+                                .arg(value));
             if (!options.port) options.port = *name;
             options.ports << *name;
         } else if (argument == QLatin1String("--ports")) {
@@ -103,15 +105,17 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         } else if (argument == QLatin1String("--emergency")) {
             options.emergency = true;
         } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
-                   argument == QLatin1String("--list") || argument == QLatin1String("--check") ||
-                   argument == QLatin1String("--help")) {
-            const Command c = argument == QLatin1String("--find")     ? Command::Find
-                              : argument == QLatin1String("--status") ? Command::Status
-                              : argument == QLatin1String("--list")   ? Command::List
-                              : argument == QLatin1String("--check")  ? Command::Check
-                                                                      : Command::Help;
+                   argument == QLatin1String("--list") || argument == QLatin1String("--list-ports") ||
+                   argument == QLatin1String("--check") || argument == QLatin1String("--help")) {
+            const Command c = argument == QLatin1String("--find")         ? Command::Find
+                              : argument == QLatin1String("--status")     ? Command::Status
+                              : argument == QLatin1String("--list")       ? Command::List
+                              : argument == QLatin1String("--list-ports") ? Command::ListPorts
+                              : argument == QLatin1String("--check")      ? Command::Check
+                                                                          : Command::Help;
             if (!set_command(c))
-                return fail(QStringLiteral("only one of --find, --status, --list, --check and --help at a time"));
+                return fail(
+                    QStringLiteral("only one of --find, --status, --list, --list-ports, --check and --help at a time"));
         } else {
             return fail(QStringLiteral("unknown option %1").arg(argument));
         }
@@ -148,12 +152,15 @@ QString usage_text() {
         "       halvern-upload [--port NAME] [--baud N] --find | --status\n"
         "       halvern-upload [--dir WORKDIR] --list\n"
         "       halvern-upload [--dir WORKDIR] --check RELEASE\n"
+        "       halvern-upload --list-ports\n"
         "Uploads a firmware release into the projector on a serial port, or into the projectors\n"
         "on several ports at once.\n"
         "\n"
         "  RELEASE        a .PJV or .SWV file: a name in WORKDIR or a path; its NAME.mot files\n"
         "                 are read from the directory it is in\n"
-        "  --port NAME    COM1 to COM4 (mapped in section Ports of the settings) or a device path;\n"
+        "  --port NAME    COM1 to COM4 (mapped in section Ports of the settings), a device path,\n"
+        "                 rfc2217://HOST:PORT (a serial device server that sets the remote line)\n"
+        "                 or tcp://HOST:PORT (raw bytes; the remote line must run at 38400);\n"
         "                 given several times, every port is uploaded at the same time\n"
         "  --ports FILE   more ports, one name a line (blank lines and lines from # on are skipped)\n"
         "  --report FILE  write one JSON object a line per port: port, device, model, version,\n"
@@ -168,6 +175,8 @@ QString usage_text() {
         "  --check        check RELEASE as an upload would, without a port: its version control\n"
         "                 file and every record of every NAME.mot; one line per file (records,\n"
         "                 bytes inside and outside the window, addresses left FF)\n"
+        "  --list-ports   print the serial ports found (name for --port, description, maker,\n"
+        "                 serial number, vendor:product, tab-separated), then section Ports\n"
         "  --help         this text\n"
         "\n"
         "Defaults come from the settings of the desktop tool; options apply to this run only.\n"
@@ -179,10 +188,10 @@ QString usage_text() {
         "\n"
         "Every upload runs the same check before the port opens.\n"
         "\n"
-        "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list done,\n"
-        "  --check passed), 2 bad arguments or release file (or --check refused it), 3 port not\n"
-        "  opened, 4 device not answering or refusing a step, 5 cool-down cancelled, 6 transfer\n"
-        "  failed, 7 a question answered No.\n"
+        "Exit status: 0 uploaded and confirmed by the projector (or --find, --status, --list,\n"
+        "  --list-ports done, --check passed), 2 bad arguments or release file (or --check refused\n"
+        "  it), 3 port not opened, 4 device not answering or refusing a step, 5 cool-down\n"
+        "  cancelled, 6 transfer failed, 7 a question answered No.\n"
         "  With several ports: 0 only when every projector confirmed its upload, otherwise 8\n"
         "  (the report gives each port's own status).\n");
 }

@@ -9,12 +9,13 @@
 
 namespace halvern::cli {
 
-enum class Command { Upload, Check, Find, Status, List, Help };
+enum class Command { Upload, Check, Find, Status, List, ListPorts, Help };
 
 struct Options {
     Command command = Command::Upload;
     // Overrides of the settings store for this run only; never written back.
-    std::optional<QString> port;          // "COM1" to "COM4" or a device path (the first --port)
+    std::optional<QString> port;          // "COM1" to "COM4", a device path or a network address
+                                          // (the first --port)
     QStringList ports;                    // every --port, in the order given
     std::optional<QString> ports_file;    // --ports FILE: one port name a line
     std::optional<QString> report;        // --report FILE: one JSON line per port
@@ -39,8 +40,8 @@ struct ParsedArguments {
 // arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE".
 ParsedArguments parse_arguments(const QStringList& arguments);
 
-// A port name as --port takes it: COM1 to COM4 (in capitals) or a device path (anything
-// with a '/'); empty when it is neither.
+// A port name as --port takes it: COM1 to COM4 (in capitals), a device path or a network
+// address (anything with a '/'); empty when it is neither.
 std::optional<QString> parse_port_name(const QString& text);
 
 // The --help text.

@@ -281,6 +281,29 @@ int list(const Options& options, Environment& env) {
     return reporter.boxes == 0 ? kExitOk : kExitBadArguments;
 }
 
+// The ports found, one a line, tab-separated: the name to pass to --port, description,
+// manufacturer, serial number, vendor:product ("-" where unknown); then section "Ports" as
+// it stands, each name with the device it reaches ("default" where the settings hold none).
+int list_ports(Environment& env) {
+    const std::vector<PortInfo> found = env.ports ? env.ports->ports() : std::vector<PortInfo>{};
+    auto field = [](const QString& text) { return text.trimmed().isEmpty() ? QStringLiteral("-") : text.trimmed(); };
+    if (found.empty()) env.console.out(QStringLiteral("No serial port found on this machine."));
+    for (const PortInfo& port : found)
+        env.console.out(QStringList{port.name, field(port.description), field(port.manufacturer),
+                                    field(port.serial_number), field(port.vendor_product())}
+                            .join(QLatin1Char('\t')));
+    env.console.out(QStringLiteral("[Ports]"));
+    const QString section = QStringLiteral("Ports");
+    for (int n = 1; n <= 4; ++n) {
+        const QString key = QStringLiteral("COM%1").arg(n);
+        if (env.settings.contains(section, key))
+            env.console.out(key + QLatin1Char('\t') + env.settings.get(section, key).trimmed());
+        else
+            env.console.out(key + QStringLiteral("\t/dev/ttyS%1\tdefault").arg(n - 1));
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 RunSettings resolve_settings(const Options& options, const SettingsStore& settings, const QString& program_dir) {
@@ -338,6 +361,8 @@ int run_cli(const QStringList& arguments, Environment& env) {
         return kExitOk;
     case Command::List:
         return list(options, env);
+    case Command::ListPorts:
+        return list_ports(env);
     case Command::Find:
         return query(options, env, false, [&](SerialConnection& connection, Reporter& reporter) {
             PrintingSearchView view(env.console);

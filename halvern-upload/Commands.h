@@ -4,6 +4,7 @@
 
 #include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
+#include "device/PortList.h"
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Console.h"
 
@@ -44,6 +45,8 @@ struct Environment {
     // The device library over the given store (which receives the port map and may be written).
     // With several ports it is called on each port's own thread.
     std::function<std::unique_ptr<DeviceLibrary>(SettingsStore&)> make_library;
+    // The serial ports of the machine (--list-ports); none when not given.
+    const PortList* ports = nullptr;
 };
 
 // Runs the command line (without the program name) and returns the exit status.

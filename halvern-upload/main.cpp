@@ -16,10 +16,12 @@ int main(int argc, char** argv) {
 
     halvern::cli::StdConsole console;
     halvern::SettingsStore settings;  // the user's store; only read
+    const halvern::SystemPortList ports;
     halvern::cli::Environment environment{
         console, settings, QCoreApplication::applicationDirPath(),
         [](halvern::SettingsStore& store) -> std::unique_ptr<halvern::DeviceLibrary> {
             return std::make_unique<halvern::SerialDeviceLibrary>(store);
-        }};
+        },
+        &ports};
     return halvern::cli::run_cli(QCoreApplication::arguments().mid(1), environment);
 }

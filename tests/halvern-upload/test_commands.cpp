@@ -7,6 +7,7 @@
 #include "halvern-upload/TerminalReporter.h"
 #include "tests/support/LinkPeer.h"
 #include "tests/support/RecordingReporter.h"
+#include "tests/support/ScriptedPortList.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
 
 #include <gtest/gtest.h>
@@ -132,9 +133,11 @@ protected:
     QString rel() const { return dir.filePath(QStringLiteral("rel")); }
 
     int run(const QStringList& arguments) {
-        Environment env{console, settings, dir.path(), [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
+        Environment env{console, settings, dir.path(),
+                        [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
                             return std::make_unique<Forwarding>(*lib);
-                        }};
+                        },
+                        &ports};
         return run_cli(arguments, env);
     }
     // An upload of DEMO.PJV on COM1, with the given options in front.
@@ -161,6 +164,7 @@ protected:
     std::unique_ptr<LinkPeer> peer = std::make_unique<LinkPeer>(*lib);
     FakeConsole console;
     SettingsStore settings{dir.filePath(QStringLiteral("user.ini"))};
+    test::ScriptedPortList ports;
 };
 
 TEST_F(Commands, EveryEndingOfTheRoadHasItsExitStatus) {
@@ -441,6 +445,37 @@ TEST_F(Commands, FindAndStatusPrintTheirResults) {
     EXPECT_EQ(run({QStringLiteral("--find")}), kExitDeviceFailed);
     EXPECT_EQ(console.lines.last(), QStringLiteral("Unable to find any devices connect to this computer."));
     EXPECT_TRUE(console.outs.isEmpty());
+}
+
+TEST_F(Commands, ListPortsPrintsThePortsFoundAndThePortMap) {
+    settings.set(QStringLiteral("Ports"), QStringLiteral("COM2"), QStringLiteral(" rfc2217://10.0.0.5:2001 "));
+    settings.set(QStringLiteral("Ports"), QStringLiteral("COM4"), QStringLiteral("/dev/ttyUSB0"));
+    const QStringList map{QStringLiteral("[Ports]"), QStringLiteral("COM1\t/dev/ttyS0\tdefault"),
+                          QStringLiteral("COM2\trfc2217://10.0.0.5:2001"), QStringLiteral("COM3\t/dev/ttyS2\tdefault"),
+                          QStringLiteral("COM4\t/dev/ttyUSB0")};
+    const struct {
+        const char* name;
+        std::vector<PortInfo> found;
+        QStringList lines;
+    } cases[] = {
+        {"none found", {}, QStringList{QStringLiteral("No serial port found on this machine.")} + map},
+        {"an adapter and a UART",
+         {test::usb_adapter(), test::onboard_uart()},
+         QStringList{QStringLiteral("/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0\tUSB Serial\tMaker\t"
+                                    "A10K3XZ\t0403:6001"),
+                     QStringLiteral("/dev/ttyS0\t-\t-\t-\t-")} +
+             map},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        console = FakeConsole();
+        ports.found = c.found;
+        EXPECT_EQ(run({QStringLiteral("--list-ports")}), kExitOk);
+        EXPECT_EQ(console.outs, c.lines);
+        EXPECT_TRUE(console.lines.isEmpty());
+        EXPECT_TRUE(lib->calls.empty());  // no port is opened
+    }
+    EXPECT_FALSE(settings.contains(QStringLiteral("Ports"), QStringLiteral("COM1")));  // nothing written
 }
 
 }  // namespace
