@@ -214,6 +214,7 @@ int main(int argc, char** argv) {
     bool finishing = false;
     double finish_deadline = 0;
     std::uint8_t buf[65536];
+    double shown_rate = -1;
 
     while (!g_stop) {
         double now = now_s();
@@ -221,6 +222,12 @@ int main(int argc, char** argv) {
         if (pace) {
             termios t {};
             if (tcgetattr(master, &t) == 0) rate = baud_of(cfgetospeed(&t)) / 10.0;
+            // Every change of the rate set on the line, so that a test can tell which rate
+            // each exchange ran at.
+            if (rate != shown_rate) {
+                shown_rate = rate;
+                log_line("line at " + std::to_string(static_cast<long>(rate * 10)) + " baud");
+            }
         }
 
         // When --once is done: wait until the system has read the last acknowledgement.

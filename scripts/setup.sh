@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   srecord binutils ccache time bc
   libbenchmark-dev python3
+  ser2net
   xvfb xauth x11-apps imagemagick
 )
 
