@@ -12,8 +12,9 @@ namespace halvern {
 
 class SerialDeviceLibrary : public DeviceLibrary {
 public:
-    // Port names "COM1" to "COM4" reach device paths through section "Ports" of settings
-    // (defaults /dev/ttyS0 to /dev/ttyS3); any other name is taken as a device path.
+    // Port names "COM1" to "COM4" reach devices through section "Ports" of settings
+    // (defaults /dev/ttyS0 to /dev/ttyS3); any other name is taken as it is: a device path, or
+    // a network address rfc2217://HOST:PORT or tcp://HOST:PORT (device/NetworkLine.h).
     explicit SerialDeviceLibrary(SettingsStore& settings);
     ~SerialDeviceLibrary() override;
 
