@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <chrono>
 
 namespace halvern {
 
@@ -50,7 +51,16 @@ void build_message_header(std::span<std::uint8_t> buffer) {
 }
 
 FrameLayer::FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Reporter& reporter)
-    : library_(library), handle_(handle), reporter_(reporter) {}
+    : library_(library), handle_(handle), reporter_(reporter), clock_([] {
+          return std::chrono::duration_cast<std::chrono::milliseconds>(
+                     std::chrono::steady_clock::now().time_since_epoch())
+              .count();
+      }) {}
+
+void FrameLayer::set_clock(Clock clock, std::int32_t read_timeout_ms) {
+    clock_ = std::move(clock);
+    read_timeout_ms_ = read_timeout_ms;
+}
 
 void FrameLayer::build_message(std::uint8_t code, std::uint8_t parameter, std::span<const std::uint8_t> data) {
     const std::int64_t d = static_cast<std::int64_t>(data.size());
@@ -133,6 +143,11 @@ bool FrameLayer::send_message() {
         return false;
     }
 
+    // Frames whose sequence byte does not match are ignored, but only for one read time-out
+    // after the present counter first went out: then the wait counts as a failed read, so that
+    // a line that keeps producing such frames cannot hold the exchange for ever.
+    std::int64_t sent_at = now();
+
     // Begin phase.
     std::int16_t counter = 0;
     if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
@@ -146,9 +161,10 @@ bool FrameLayer::send_message() {
         }
         if (read_frame()) {
             if (frame_buffer_[12] == counter) break;
-            continue;  // not ours: read the next frame
+            if (!waited_out(sent_at)) continue;  // not ours: read the next frame
         }
         ++counter;
+        sent_at = now();
         if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
             reporter_.message_box(kCommandNotSent);
             return false;
@@ -167,6 +183,7 @@ bool FrameLayer::send_message() {
         if (last >= highest) last = highest;
         const std::int64_t count = last - first + 1;
         counter = 0;
+        sent_at = now();
         auto transmit = [&] {
             return send_data_frame(message, first, last, count, static_cast<std::int32_t>(frames),
                                    static_cast<std::int32_t>(n), counter);
@@ -189,8 +206,13 @@ bool FrameLayer::send_message() {
                     break;
                 }
                 // A mismatched acknowledgement: the same frame again, counter unchanged.
+                if (waited_out(sent_at)) {
+                    ++counter;
+                    sent_at = now();
+                }
             } else {
                 ++counter;
+                sent_at = now();
             }
             if (!transmit()) {
                 reporter_.message_box(kDataNotSent);
@@ -204,6 +226,7 @@ bool FrameLayer::send_message() {
     // delivered.
     bool result = false;
     counter = 0;
+    sent_at = now();
     if (!send_command_frame(kEndFrame, kTransmission, 0)) {
         reporter_.message_box(kCommandNotSent);
         return false;
@@ -213,9 +236,10 @@ bool FrameLayer::send_message() {
         if (read_frame()) {
             result = true;
             if (frame_buffer_[12] == counter) return true;
-            continue;
+            if (!waited_out(sent_at)) continue;
         }
         ++counter;
+        sent_at = now();
         if (!send_command_frame(kEndFrame, kTransmission, counter)) {
             reporter_.message_box(kCommandNotSent);
             return result;

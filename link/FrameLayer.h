@@ -9,6 +9,7 @@
 #include "common/Reporter.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -38,10 +39,21 @@ void build_frame_header(std::span<std::uint8_t> buffer);
 // Message bytes 0 to 5: 01 01 01 03 01 01.
 void build_message_header(std::span<std::uint8_t> buffer);
 
+// The read time-out of the port an upload runs on (milliseconds).
+inline constexpr std::int32_t kUploadReadTimeoutMs = 30000;
+
 class FrameLayer {
 public:
+    // Milliseconds on any monotonic scale.
+    using Clock = std::function<std::int64_t()>;
+
     // handle is the application's serial_handle: every exchange uses its current value.
     FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Reporter& reporter);
+
+    // The clock and the port's read time-out that bound the wait for an acknowledgement while
+    // frames with another sequence byte keep arriving: once a whole read time-out has passed
+    // since a frame went out with the present counter, the wait counts as a failed read.
+    void set_clock(Clock clock, std::int32_t read_timeout_ms = kUploadReadTimeoutMs);
 
     Bytes& frame_buffer() { return frame_buffer_; }
     Bytes& message_buffer() { return message_buffer_; }
@@ -71,10 +83,15 @@ private:
     bool read_again();
     bool send_frame();
     void resize_frame(std::size_t size);
+    std::int64_t now() const { return clock_(); }
+    // True when a whole read time-out has passed since since_ms.
+    bool waited_out(std::int64_t since_ms) const { return now() - since_ms >= read_timeout_ms_; }
 
     DeviceLibrary& library_;
     const std::int32_t& handle_;
     Reporter& reporter_;
+    Clock clock_;
+    std::int32_t read_timeout_ms_ = kUploadReadTimeoutMs;
     Bytes frame_buffer_;
     Bytes message_buffer_;
 };

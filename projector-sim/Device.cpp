@@ -45,6 +45,10 @@ bool parse_fault(const std::string& spec, Faults* f, std::string* why) {
     else if (key == "corrupt-frame") list = &f->corrupt_frame;
     else if (key == "wrong-seq") list = &f->wrong_seq;
     else if (key == "no-reply") list = &f->no_reply;
+    else if (key == "drop-reply") list = &f->drop_reply;
+    else if (key == "corrupt-reply") list = &f->corrupt_reply;
+    else if (key == "wrong-seq-ack") list = &f->wrong_seq_ack;
+    else if (key == "garbage") list = &f->garbage;
     if (list) {
         if (!parse_numbers(arg, list)) {
             if (why) *why = key + " needs a number or a comma-separated list of numbers";
@@ -343,8 +347,46 @@ void DeviceLink::on_frame(const Bytes& raw_in, double now) {
 void DeviceLink::acknowledge(const Frame& f) {
     const auto sequence = static_cast<std::uint8_t>(f.sequence + (bump_ack_ ? 1 : 0));
     bump_ack_ = false;
-    const Bytes ack = encode_frame(Frame{f.kind, kAcknowledgement, sequence, 1, 1, {}});
-    out_.insert(out_.end(), ack.begin(), ack.end());
+    put_frame(Frame{f.kind, kAcknowledgement, sequence, 1, 1, {}});
+}
+
+void DeviceLink::put_frame(Frame f) {
+    const Faults& faults = device_.config().faults;
+    if (f.role == kAcknowledgement && faults.wrong_seq_ack.count(++acknowledgements_sent_)) {
+        ++f.sequence;
+        log("acknowledgement " + std::to_string(acknowledgements_sent_) + " sent with a wrong sequence byte (fault)");
+    }
+    const int k = ++frames_sent_;
+    const std::string what = "sent frame " + std::to_string(k) + " (" + kind_name(f.kind) +
+                             (f.role == kAcknowledgement ? " acknowledgement)" : ")");
+    if (faults.drop_reply.count(k)) {
+        log(what + " dropped (fault)");
+        return;
+    }
+    if (faults.garbage.count(k)) {
+        // Noise that a reader must pass over: stray bytes, a lead-in with a length but a wrong
+        // header, and a lone E3 right before the frame.
+        Bytes noise = {0x00, 0x57, 0xE3, 0xE3, 0x12, 0xA5, 0xC3};
+        const Bytes lead = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x00, 0x1B};
+        noise.insert(noise.end(), lead.begin(), lead.end());
+        std::uint32_t x = 2463534242u ^ static_cast<std::uint32_t>(k);
+        for (int i = 0; i < 13 + k % 17; ++i) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            noise.push_back(static_cast<std::uint8_t>(x));
+        }
+        noise.push_back(0xE3);
+        out_.insert(out_.end(), noise.begin(), noise.end());
+        log(what + " after " + std::to_string(noise.size()) + " bytes of noise (fault)");
+    }
+    Bytes raw = encode_frame(f);
+    if (faults.corrupt_reply.count(k)) {
+        const std::size_t n = raw.size() - kFrameOverhead;
+        raw[n ? 23 + n / 2 : 21] ^= 0x10;
+        log(what + " corrupted (fault)");
+    }
+    out_.insert(out_.end(), raw.begin(), raw.end());
 }
 
 void DeviceLink::on_transmission(const Frame& f, double now) {
@@ -430,8 +472,7 @@ void DeviceLink::start_send(const Bytes& message) {
 void DeviceLink::transmit_current() {
     Frame f = tx_frames_[tx_index_];
     f.sequence = static_cast<std::uint8_t>(tx_counter_);
-    const Bytes raw = encode_frame(f);
-    out_.insert(out_.end(), raw.begin(), raw.end());
+    put_frame(f);
     tx_waiting_drain_ = true;
     tx_deadline_.reset();
 }

@@ -16,12 +16,19 @@ namespace halvern::sim {
 
 using Logger = std::function<void(const std::string&)>;
 
-// Faults that a test can ask for. Frame numbers count the frames of role 1 (transmissions)
-// that the device receives from the system, from 1, retransmissions included.
+// Faults that a test can ask for. On what the device receives, frame numbers count the
+// frames of role 1 (transmissions) that the device receives from the system, from 1,
+// retransmissions included. On what it sends, they count every frame the device sends
+// (its acknowledgements and the frames of its own messages, retransmissions included), and
+// for wrong_seq_ack its acknowledgements alone.
 struct Faults {
     std::set<int> drop_frame;     // received, neither checked nor acknowledged
     std::set<int> corrupt_frame;  // one data byte flipped before the device checks it
     std::set<int> wrong_seq;      // acknowledged with the sequence byte plus one
+    std::set<int> drop_reply;     // a frame the device never sends
+    std::set<int> corrupt_reply;  // a frame sent with one byte flipped (data, or the header checksum)
+    std::set<int> wrong_seq_ack;  // an acknowledgement sent with the sequence byte plus one
+    std::set<int> garbage;        // noise on the line before a frame the device sends
     std::set<int> no_reply;       // message codes that get no reply message
     bool stay_cooling = false;
     bool refuse_standby = false;
@@ -93,6 +100,8 @@ private:
 class DeviceLink {
 public:
     DeviceLink(Projector& device, Logger log, double ack_timeout = 1.0, int max_transmissions = 5);
+    // The wait for the system's acknowledgement before a frame of a reply is sent again.
+    void set_ack_timeout(double seconds) { ack_timeout_ = seconds; }
 
     void receive(const std::uint8_t* p, std::size_t n, double now);
     // Timers: retransmission, and dropping a half-received request or frame after a pause.
@@ -112,6 +121,8 @@ private:
     void on_transmission(const Frame& f, double now);
     void on_acknowledgement(const Frame& f, double now);
     void acknowledge(const Frame& f);
+    // Puts one frame on the way out, with the faults asked for on what the device sends.
+    void put_frame(Frame f);
     void message_complete(double now);
     void start_send(const Bytes& message);
     void transmit_current();
@@ -125,6 +136,8 @@ private:
     Bytes out_;
     double last_input_ = 0;
     int transmissions_received_ = 0;
+    int frames_sent_ = 0;
+    int acknowledgements_sent_ = 0;
 
     // Receiving a message.
     enum class Rx { kIdle, kData, kEnd } rx_ = Rx::kIdle;

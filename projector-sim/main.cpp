@@ -54,8 +54,13 @@ const char* kUsage =
     "  --fault SPEC        inject a fault; may be repeated:\n"
     "                        drop-frame:K  corrupt-frame:K  wrong-seq:K   (K: the K-th frame of\n"
     "                        role 1 received, from 1, retransmissions included; K may be a list 2,5)\n"
+    "                        drop-reply:K  corrupt-reply:K  garbage:K   (K: the K-th frame the\n"
+    "                        device sends, acknowledgements included, from 1, retransmissions included)\n"
+    "                        wrong-seq-ack:K   (K: the K-th acknowledgement the device sends)\n"
     "                        no-reply:CODE  stay-cooling  refuse-standby  status3\n"
     "                        block-size-zero  silent\n"
+    "  --ack-timeout SECONDS  wait this long for the system's acknowledgement of a reply frame\n"
+    "                      before sending it again (default 1)\n"
     "  --once              exit 0 after one completed upload (the reset message)\n"
     "  --help              this text\n"
     "Prints \"ready SLAVEPATH\" on standard error once the port can be opened.\n"
@@ -101,6 +106,7 @@ int main(int argc, char** argv) {
     std::string link_path;
     bool pace = false;
     bool once = false;
+    double ack_timeout = 1.0;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](std::string* out) {
@@ -142,6 +148,11 @@ int main(int argc, char** argv) {
             const long n = std::strtol(v.c_str(), &end, 10);
             if (*end || n < 0 || n > 0x7FFFFFFF) return usage_error("--block-size needs a number");
             cfg.block_message_size = static_cast<std::uint32_t>(n);
+        } else if (a == "--ack-timeout") {
+            char* end = nullptr;
+            if (!value(&v)) return usage_error("--ack-timeout needs seconds");
+            ack_timeout = std::strtod(v.c_str(), &end);
+            if (*end || !(ack_timeout >= 0.01 && ack_timeout <= 60)) return usage_error("--ack-timeout needs seconds from 0.01 to 60");
         } else if (a == "--dump") {
             if (!value(&cfg.dump_dir) || cfg.dump_dir.empty()) return usage_error("--dump needs a directory");
         } else if (a == "--fault") {
@@ -191,6 +202,7 @@ int main(int argc, char** argv) {
     now_s();
     Projector device(cfg, log_line);
     DeviceLink link(device, log_line);
+    link.set_ack_timeout(ack_timeout);
 
     if (!link_path.empty()) {
         struct stat st {};

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace halvern;
 using namespace halvern::test;
 
@@ -298,5 +300,69 @@ TEST_F(FrameLayerTest, AcknowledgementsThatCannotBeSent) {
         read(device_frame(3, 1, 0));
         EXPECT_FALSE(layer.receive_message());
         EXPECT_EQ(reporter.boxes(), QStringList{c.box});
+    }
+}
+
+// A device or a line that keeps producing frames with a sequence byte nobody sent: every read
+// brings one of them a second after the last. The wait for the right acknowledgement must end
+// after one read time-out per transmission, in the retries box, within about six time-outs.
+TEST_F(FrameLayerTest, BabbleEndsInRetriesWithinSixTimeOuts) {
+    lib.read_ms = 1000;
+    layer.set_clock([this] { return lib.now_ms; }, 30000);
+    enum Phase { kBegin = 1, kData = 2, kEnd = 3 };
+    struct Case { Phase babble_from; bool result; QStringList boxes; std::vector<int> last_sequences; } cases[] = {
+        {kBegin, false, {kOutOfRetries}, {0, 1, 2, 3, 4, 5}},
+        {kData, false, {kOutOfRetries}, {0, 1, 2, 3, 4, 5}},
+        // In the end phase any frame read counts as delivery: no box, as without the babble.
+        {kEnd, true, {}, {0, 1, 2, 3, 4, 5}},
+    };
+    for (const Case& c : cases) {
+        lib.sent_frames.clear();
+        lib.reads.clear();
+        reporter.events.clear();
+        // The babble stops after an hour of it, so that a layer that would wait for ever
+        // fails here rather than hangs.
+        int babbled = 0;
+        lib.on_send = [&](ScriptedDeviceLibrary& l, const Frame& f) {
+            if (f[10] < c.babble_from) {
+                l.reads.push_back({kOk, ack(f[10], f[12])});
+            } else {
+                for (; l.reads.size() < 40 && babbled < 3600; ++babbled) l.reads.push_back({kOk, ack(f[10], 0x77)});
+            }
+        };
+        message(1);
+        const std::int64_t start = lib.now_ms;
+        EXPECT_EQ(layer.send_message(), c.result) << c.babble_from;
+        const std::int64_t took = lib.now_ms - start;
+        EXPECT_GE(took, 5 * 30000) << c.babble_from;
+        EXPECT_LE(took, 6 * 30000 + 2000) << c.babble_from;
+        EXPECT_EQ(reporter.boxes(), c.boxes) << c.babble_from;
+        // The counter moved once per time-out: the sequence bytes of the phase's frames rise
+        // from 0 to 5 and never fall back.
+        std::vector<int> seen = sequences(static_cast<std::uint8_t>(c.babble_from));
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        EXPECT_EQ(seen, c.last_sequences) << c.babble_from;
+    }
+    lib.on_send = nullptr;
+}
+
+// One stray frame before the right acknowledgement changes nothing: the begin and end phases
+// skip it, the data phase sends the same frame once more with the same sequence byte.
+TEST_F(FrameLayerTest, OccasionalStrayFrameChangesNothing) {
+    lib.read_ms = 1000;
+    layer.set_clock([this] { return lib.now_ms; }, 30000);
+    for (int phase = 1; phase <= 3; ++phase) {
+        lib.sent_frames.clear();
+        reporter.events.clear();
+        for (int kind = 1; kind <= 3; ++kind) {
+            if (kind == phase) read(ack(static_cast<std::uint8_t>(kind), 0x77));
+            read(ack(static_cast<std::uint8_t>(kind), 0));
+        }
+        message(1);
+        EXPECT_TRUE(layer.send_message()) << phase;
+        EXPECT_TRUE(reporter.events.isEmpty()) << phase;
+        EXPECT_EQ(sequences(1), std::vector<int>{0}) << phase;
+        EXPECT_EQ(sequences(2), (phase == 2 ? std::vector<int>{0, 0} : std::vector<int>{0})) << phase;
+        EXPECT_EQ(sequences(3), std::vector<int>{0}) << phase;
     }
 }

@@ -112,7 +112,8 @@ TEST(ProjectorSimDevice, FaultSyntax) {
     const struct { const char* spec; bool ok; } cases[] = {
         {"drop-frame:3", true}, {"corrupt-frame:1,4", true}, {"wrong-seq:2", true}, {"no-reply:7", true},
         {"stay-cooling", true}, {"refuse-standby", true}, {"status3", true}, {"block-size-zero", true},
-        {"silent", true}, {"drop-frame", false}, {"drop-frame:", false}, {"drop-frame:x", false},
+        {"silent", true}, {"drop-reply:2", true}, {"corrupt-reply:1,3", true}, {"wrong-seq-ack:4", true},
+        {"garbage:5", true}, {"garbage", false}, {"wrong-seq-ack:", false}, {"drop-frame", false}, {"drop-frame:", false}, {"drop-frame:x", false},
         {"drop-frame:1,,2", false}, {"silent:1", false}, {"explode", false}};
     for (const auto& c : cases) {
         Faults f;

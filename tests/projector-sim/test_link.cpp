@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -291,4 +292,97 @@ TEST(ProjectorSimLink, ReplyFaults) {
         ASSERT_EQ(after_end.size(), 1u);
         EXPECT_EQ(after_end[0].role, kAcknowledgement);
     }
+}
+
+// Faults on what the device sends. Of message 1 with its reply, the device sends frame 1 (the
+// acknowledgement of the begin frame), 2 (of the data frame), 3 (of the end frame), then its
+// reply's begin frame (4), and once that is acknowledged its data frame (5) and end frame (6).
+TEST(ProjectorSimLink, FaultsOnWhatTheDeviceSends) {
+    const auto system_frames = frames_of_message(encode_message({1, 0, {}}));
+    const Bytes reply = encode_message({2, 0, {}});
+    auto sound = [](std::uint8_t kind, std::uint8_t role, std::uint8_t seq, const Bytes& data = {}) {
+        return encode_frame(Frame{kind, role, seq, 1, 1, data});
+    };
+    // What the device sends when nothing goes wrong, frame by frame.
+    const std::vector<Bytes> clean = {sound(kBegin, kAcknowledgement, 0), sound(kData, kAcknowledgement, 0),
+                                      sound(kEnd, kAcknowledgement, 0),   sound(kBegin, kTransmission, 0),
+                                      sound(kData, kTransmission, 0, reply), sound(kEnd, kTransmission, 0)};
+    auto flipped = [](Bytes b, std::size_t at) {
+        b[at] ^= 0x10;
+        return b;
+    };
+    struct Case {
+        const char* fault;
+        int frame;       // which of the six is changed
+        Bytes instead;   // what goes out in its place (empty: nothing)
+    };
+    const Case cases[] = {
+        {"drop-reply:2", 2, {}},
+        {"drop-reply:4", 4, {}},
+        {"corrupt-reply:1", 1, flipped(clean[0], 21)},
+        {"corrupt-reply:5", 5, flipped(clean[4], 23 + 10)},
+        {"wrong-seq-ack:3", 3, sound(kEnd, kAcknowledgement, 1)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fault);
+        DeviceConfig cfg;
+        ASSERT_TRUE(parse_fault(c.fault, &cfg.faults, nullptr));
+        std::vector<std::string> log;
+        Projector device(cfg, [&](const std::string& s) { log.push_back(s); });
+        DeviceLink link(device, [&](const std::string& s) { log.push_back(s); });
+        std::vector<Bytes> sent;
+        auto take = [&] {
+            sent.push_back(link.take_output());
+            link.output_drained(0);
+        };
+        for (Frame f : system_frames) {
+            f.sequence = 0;
+            const Bytes raw = encode_frame(f);
+            link.receive(raw.data(), raw.size(), 0);
+            take();
+        }
+        // sent[2] holds the acknowledgement of the end frame and the reply's begin frame.
+        Bytes third = sent[2];
+        sent[2] = Bytes(third.begin(), third.begin() + std::min<std::size_t>(27, third.size()));
+        if (c.fault == std::string("drop-reply:4")) {
+            EXPECT_EQ(third, clean[2]);
+            // Not acknowledged: after the device's wait the begin frame goes out again, counter 1.
+            link.poll(1.5);
+            EXPECT_EQ(link.take_output(), sound(kBegin, kTransmission, 1));
+            continue;
+        }
+        sent.push_back(Bytes(third.begin() + sent[2].size(), third.end()));
+        for (std::uint8_t kind : {kBegin, kData}) {
+            const Bytes ack = sound(kind, kAcknowledgement, 0);
+            link.receive(ack.data(), ack.size(), 0);
+            take();
+        }
+        ASSERT_EQ(sent.size(), clean.size());
+        for (std::size_t i = 0; i < clean.size(); ++i)
+            EXPECT_EQ(sent[i], static_cast<int>(i) + 1 == c.frame ? c.instead : clean[i]) << "frame " << i + 1;
+    }
+}
+
+// Noise before a frame: the frame itself follows whole, after bytes that hold an E3 57 lead-in
+// with a length but no sound header, and end in a lone E3.
+TEST(ProjectorSimLink, GarbageBeforeASentFrame) {
+    DeviceConfig cfg;
+    ASSERT_TRUE(parse_fault("garbage:2", &cfg.faults, nullptr));
+    Projector device(cfg, nullptr);
+    DeviceLink link(device, nullptr);
+    const auto frames = frames_of_message(encode_message({1, 0, {}}));
+    Bytes out;
+    for (int i = 0; i < 2; ++i) {
+        const Bytes raw = encode_frame(frames[static_cast<std::size_t>(i)]);
+        link.receive(raw.data(), raw.size(), 0);
+        const Bytes o = link.take_output();
+        if (i == 1) out = o;
+    }
+    const Bytes ack = encode_frame(Frame{kData, kAcknowledgement, 0, 1, 1, {}});
+    ASSERT_GT(out.size(), ack.size() + 10);
+    EXPECT_EQ(Bytes(out.end() - static_cast<std::ptrdiff_t>(ack.size()), out.end()), ack);
+    const Bytes noise(out.begin(), out.end() - static_cast<std::ptrdiff_t>(ack.size()));
+    EXPECT_EQ(noise.back(), 0xE3);
+    const Bytes lead = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x00, 0x1B};
+    EXPECT_NE(std::search(noise.begin(), noise.end(), lead.begin(), lead.end()), noise.end());
 }

@@ -41,6 +41,12 @@ public:
     // Called after each frame that was sent; may push reads (a peer that answers).
     std::function<void(ScriptedDeviceLibrary&, const Frame&)> on_send;
 
+    // A clock for the reads, in milliseconds: a read that times out moves it on by the port's
+    // read time-out, a frame that is read by read_ms.
+    std::int64_t now_ms = 0;
+    std::int64_t read_timeout_ms = 30000;
+    std::int64_t read_ms = 0;
+
     int opens = 0;   // successful opens
     int closes = 0;  // close_port calls
 
@@ -91,9 +97,13 @@ public:
     }
     std::int32_t get_data(std::int32_t, std::span<std::uint8_t> buffer, std::int32_t&) override {
         calls.push_back("get_data");
-        if (reads.empty()) return kTimeout;
+        if (reads.empty()) {
+            now_ms += read_timeout_ms;
+            return kTimeout;
+        }
         Read rd = std::move(reads.front());
         reads.pop_front();
+        now_ms += rd.result == kTimeout ? read_timeout_ms : read_ms;
         if (rd.result == kOk)
             for (std::size_t i = 0; i < rd.frame.size() && i < buffer.size(); ++i) buffer[i] = rd.frame[i];
         return rd.result;

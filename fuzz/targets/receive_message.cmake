@@ -1,0 +1,5 @@
+halvern_fuzz_target(receive_message SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/receive_message.cpp LIBS halvern_link)
+target_include_directories(replay_receive_message PRIVATE ${PROJECT_SOURCE_DIR})
+if(TARGET fuzz_receive_message)
+  target_include_directories(fuzz_receive_message PRIVATE ${PROJECT_SOURCE_DIR})
+endif()
