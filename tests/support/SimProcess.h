@@ -43,6 +43,7 @@ public:
     }
     // Everything the simulator logged so far.
     QByteArray log() {
+        process_.waitForReadyRead(10);  // without an event loop the pipe is read only here
         err_ += process_.readAllStandardError();
         return err_;
     }
