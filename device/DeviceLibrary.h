@@ -52,6 +52,11 @@ public:
     // Reads exactly one frame into buffer from index 0 (buffer holds kReceiveBufferSize bytes).
     // 0: one frame received; anything else: no usable frame within the time-out.
     virtual std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) = 0;
+
+    // After an init_port_timeouts that failed: why, in one line a technician can act on
+    // ("/dev/ttyUSB0: permission denied (the device belongs to group dialout)"); empty when
+    // the library cannot tell.
+    virtual QString open_failure() const { return QString(); }
 };
 
 }  // namespace halvern

@@ -39,6 +39,8 @@ public:
     virtual QString identity() const = 0;
     // The operating-system descriptor of an open line, or -1 when it has none.
     virtual int descriptor() const { return -1; }
+    // After a failed open: why, in one line a technician can act on; empty when unknown.
+    virtual QString open_failure() const { return QString(); }
 };
 
 // The line that reaches a resolved port name (a device path).

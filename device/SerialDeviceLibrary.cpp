@@ -5,7 +5,9 @@
 
 #include "device/SerialDeviceLibrary.h"
 
+#include "device/FrameHunter.h"
 #include "device/Line.h"
+#include "device/PortDiagnosis.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>
@@ -21,7 +23,6 @@ constexpr int kRequestSize = 6;
 constexpr int kReplySize = 263;
 constexpr int kReplyBlockOffset = 5;
 constexpr int kReplyBlockSize = 256;
-constexpr int kFrameHeaderRead = 10;  // up to and including the length at bytes 8 and 9
 
 constexpr std::uint8_t kCodeQueryStatus = 0x51;
 constexpr std::uint8_t kCodeStandby = 0x53;
@@ -48,6 +49,7 @@ struct SerialDeviceLibrary::Private {
 
     SettingsStore& settings;
     std::map<std::int32_t, Port> ports;
+    QString open_failure;
     std::int32_t next_handle = 1;
 
     Port* find(std::int32_t handle) {
@@ -143,11 +145,18 @@ std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const
     const QString path = d->device_path(QString::fromLocal8Bit(port_name).trimmed());
     if (path.isEmpty()) return kPortNotFound;
 
-    for (const auto& [h, port] : d->ports)
-        if (port.line->identity() == path) return kAccessDenied;
-
+    d->open_failure.clear();
+    // One device is one port, whatever name reaches it.
     auto line = make_line(path);
-    if (const auto r = line->open(baud_rate, timeout_ms); r != kOk) return r;
+    for (const auto& [h, port] : d->ports)
+        if (port.line->identity() == line->identity()) {
+            d->open_failure = describe_port_trouble(PortTrouble::kHeldHere, path);
+            return kAccessDenied;
+        }
+    if (const auto r = line->open(baud_rate, timeout_ms); r != kOk) {
+        d->open_failure = line->open_failure();
+        return r;
+    }
 
     Private::Port port;
     port.line = std::move(line);
@@ -210,34 +219,33 @@ std::int32_t SerialDeviceLibrary::get_data(std::int32_t handle, std::span<std::u
     QByteArray& pending = port->pending;
     const QDeadlineTimer deadline(port->timeout_ms);
 
-    // Hunt for the lead-in, discarding everything before it. A lone E3 at the end may be the
-    // first half of one and is kept.
-    while (true) {
-        const qsizetype at = pending.indexOf(kFrameLeadIn);
-        if (at >= 0) {
-            pending.remove(0, at);
+    // Everything before a sound frame is dropped, damaged frames included; the whole hunt
+    // shares the one time-out.
+    int rejected = 0;
+    qsizetype length = 0;
+    for (;;) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(pending.constData());
+        const FrameHunt hunt = hunt_frame({bytes, static_cast<std::size_t>(pending.size())}, buffer.size());
+        rejected += hunt.rejected;
+        pending.remove(0, static_cast<qsizetype>(hunt.discard));
+        if (hunt.frame != 0) {
+            length = static_cast<qsizetype>(hunt.frame);
             break;
         }
-        pending = pending.endsWith('\xE3') ? QByteArray("\xE3", 1) : QByteArray();
-        if (const auto r = Private::fill(*port, pending.size() + 1, deadline); r != kOk) return r;
+        if (const auto r = Private::fill(*port, static_cast<qsizetype>(hunt.need), deadline); r != kOk) {
+            // A frame that cannot be completed in time is given up from its lead-in on; the
+            // next hunt starts right after it.
+            if (pending.startsWith(kFrameLeadIn)) pending.remove(0, kFrameLeadIn.size());
+            return r == kTimeout && rejected > 0 ? kBadFrame : r;
+        }
     }
-
-    // A frame that cannot be completed is given up from its lead-in on; the next hunt starts
-    // right after it, so a lead-in inside the abandoned bytes is still found.
-    auto give_up = [&](std::int32_t result) {
-        pending.remove(0, kFrameLeadIn.size());
-        return result;
-    };
-    if (const auto r = Private::fill(*port, kFrameHeaderRead, deadline); r != kOk) return give_up(r);
-    const int length = (byte_at(pending, 8) << 8) | byte_at(pending, 9);
-    if (length < kMinFrameLength || length > kMaxFrameLength) return give_up(kBadFrame);
-    if (static_cast<std::size_t>(length) > buffer.size()) return give_up(kInvalidParameter);
-    if (const auto r = Private::fill(*port, length, deadline); r != kOk) return give_up(r);
 
     std::copy_n(reinterpret_cast<const std::uint8_t*>(pending.constData()), length, buffer.begin());
     pending.remove(0, length);
     out = length;
     return kOk;
 }
+
+QString SerialDeviceLibrary::open_failure() const { return d->open_failure; }
 
 }  // namespace halvern

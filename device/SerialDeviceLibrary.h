@@ -26,7 +26,10 @@ public:
     std::int32_t request_upload_mode(std::int32_t handle, DeviceReply& reply) override;
     std::int32_t get_proj_info(std::int32_t handle, DeviceReply& reply) override;
     std::int32_t send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) override;
+    // Hands out only sound frames (device/FrameHunter.h): damaged ones and noise are passed
+    // over within the same time-out.
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override;
+    QString open_failure() const override;
 
 private:
     struct Private;

@@ -3,11 +3,17 @@
 
 #include "device/SerialLine.h"
 
+
 #include <QThread>
 
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace halvern {
 
@@ -23,25 +29,53 @@ SerialLine::SerialLine(QString path) : path_(std::move(path)) {}
 
 SerialLine::~SerialLine() { close(); }
 
-std::int32_t SerialLine::open(std::int32_t baud_rate, std::int32_t /*timeout_ms*/) {
+QString SerialLine::identity() const {
     struct stat st {};
-    if (::stat(path_.toLocal8Bit().constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return kPortNotFound;
+    if (::stat(path_.toLocal8Bit().constData(), &st) == 0 && S_ISCHR(st.st_mode))
+        return QStringLiteral("character device %1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+    return path_;
+}
+
+std::int32_t SerialLine::fail(std::int32_t result, PortTrouble trouble) {
+    close();
+    open_failure_ = describe_port_trouble(trouble, path_);
+    return result;
+}
+
+std::int32_t SerialLine::open(std::int32_t baud_rate, std::int32_t /*timeout_ms*/) {
+    open_failure_.clear();
+    const QByteArray native = path_.toLocal8Bit();
+    struct stat st {};
+    if (::stat(native.constData(), &st) != 0) return fail(kPortNotFound, PortTrouble::kNotFound);
+    if (!S_ISCHR(st.st_mode)) return fail(kPortNotFound, PortTrouble::kNotSerial);
+
+    // The lock comes first, before anything touches the line's settings: a second program of
+    // ours is turned away before it can disturb the first one's transfer.
+    lock_fd_ = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (lock_fd_ < 0) {
+        const int e = errno;
+        if (e == ENOENT || e == ENXIO || e == ENODEV) return fail(kPortNotFound, PortTrouble::kNotFound);
+        if (e == EACCES || e == EPERM || e == EROFS) return fail(kAccessDenied, PortTrouble::kDenied);
+        return fail(kAccessDenied, PortTrouble::kInUse);  // EBUSY: held for exclusive use
+    }
+    termios probe {};
+    if (::tcgetattr(lock_fd_, &probe) != 0) return fail(kPortNotFound, PortTrouble::kNotSerial);
+    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) return fail(kAccessDenied, PortTrouble::kInUse);
 
     serial_.setPortName(path_);
-    if (!serial_.open(QIODevice::ReadWrite))
-        return serial_.error() == QSerialPort::DeviceNotFoundError ? kPortNotFound : kAccessDenied;
+    if (!serial_.open(QIODevice::ReadWrite)) {
+        const auto error = serial_.error();
+        if (error == QSerialPort::DeviceNotFoundError) return fail(kPortNotFound, PortTrouble::kNotFound);
+        if (error == QSerialPort::PermissionError) return fail(kAccessDenied, PortTrouble::kInUse);
+        return fail(kAccessDenied, PortTrouble::kNone);
+    }
 
     // Exclusive use: no further open of the device while it is held (the driver refuses it).
-    if (::ioctl(descriptor(), TIOCEXCL) != 0) {
-        serial_.close();
-        return kAccessDenied;
-    }
+    if (::ioctl(descriptor(), TIOCEXCL) != 0) return fail(kAccessDenied, PortTrouble::kNone);
     if (!serial_.setBaudRate(baud_rate) || !serial_.setDataBits(QSerialPort::Data8) ||
         !serial_.setParity(QSerialPort::NoParity) || !serial_.setStopBits(QSerialPort::OneStop) ||
-        !serial_.setFlowControl(QSerialPort::NoFlowControl)) {
-        serial_.close();
-        return kInvalidParameter;
-    }
+        !serial_.setFlowControl(QSerialPort::NoFlowControl))
+        return fail(kInvalidParameter, PortTrouble::kNone);
     return kOk;
 }
 
@@ -94,6 +128,10 @@ void SerialLine::discard_input() {
 
 void SerialLine::close() {
     if (serial_.isOpen()) serial_.close();
+    if (lock_fd_ >= 0) {
+        ::close(lock_fd_);  // releases the lock
+        lock_fd_ = -1;
+    }
 }
 
 int SerialLine::descriptor() const { return serial_.isOpen() ? static_cast<int>(serial_.handle()) : -1; }

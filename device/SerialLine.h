@@ -2,6 +2,7 @@
 // A line on a local serial device (a UART, a USB adapter, a pseudo-terminal) over QSerialPort.
 
 #include "device/Line.h"
+#include "device/PortDiagnosis.h"
 
 #include <QSerialPort>
 
@@ -18,12 +19,21 @@ public:
     std::int32_t read(QByteArray& into, const QDeadlineTimer& deadline) override;
     void discard_input() override;
     void close() override;
-    QString identity() const override { return path_; }
+    // The device itself, after following links: every name of one device is one port.
+    QString identity() const override;
     int descriptor() const override;
+    QString open_failure() const override { return open_failure_; }
 
 private:
+    std::int32_t fail(std::int32_t result, PortTrouble trouble);
+
     QString path_;
     QSerialPort serial_;
+    // A descriptor of our own on the device, holding an exclusive flock for as long as the
+    // line is open: the driver's exclusive-use flag does not bind a privileged process, the
+    // lock binds every program that asks for it.
+    int lock_fd_ = -1;
+    QString open_failure_;
 };
 
 }  // namespace halvern

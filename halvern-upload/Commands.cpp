@@ -30,6 +30,13 @@ namespace {
 
 const QString kProgram = QStringLiteral("halvern-upload");
 
+// After the status line of a port that would not open: one more line with the cause (not
+// found, not a serial device, permission denied, in use), where the library can tell.
+void say_why_the_port_did_not_open(Console& console, const DeviceLibrary& library) {
+    const QString why = library.open_failure();
+    if (!why.isEmpty()) console.line(kProgram + QStringLiteral(": ") + why);
+}
+
 // Collects the boxes of a check made before anything is sent.
 class CollectingReporter : public Reporter {
 public:
@@ -189,6 +196,7 @@ int upload(const Options& options, Environment& env) {
 
     const bool uploaded = run_upload(connection, reporter, view, request);
     interrupt::set_guarded(false);
+    say_why_the_port_did_not_open(console, library);
     const int exit = upload_exit_code(uploaded, reporter.last_status());
     if (report) {
         PortOutcome outcome;
@@ -239,6 +247,7 @@ int query(const Options& options, Environment& env, bool print_status, Body body
     TerminalReporter reporter(env.console, Answers::No, nullptr);
     SerialConnection connection(library, state, scratch.store(), reporter);
     body(connection, reporter);
+    say_why_the_port_did_not_open(env.console, library);
     const std::optional<StatusLine>& last = reporter.last_status();
     // The power state is the result of --status: standard output gets it too.
     if (print_status && last && last->icon == 1) env.console.out(last->text);

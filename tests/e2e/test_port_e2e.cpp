@@ -196,10 +196,30 @@ TEST_F(PortTest, SecondProgramOnTheSamePortIsRefusedAndTheUploadGoesOn) {
         FAIL() << sim.log().toStdString();
     }
     const QByteArray before = sim.log();
-    for (const QString& name : {path("other"), sim.slave()}) {
-        const ProgramRun second = run_program({QStringLiteral("--status"), QStringLiteral("--port"), name}, config);
-        EXPECT_EQ(second.code, 3) << name.toStdString();
-        EXPECT_TRUE(second.err.contains(QStringLiteral("Unable to connect to serial port.")))
+    struct Second {
+        QStringList args;
+        QString status;  // the status line of the command whose open failed
+    };
+    const Second seconds[] = {
+        {{QStringLiteral("--status"), QStringLiteral("--port"), path("other")},
+         QStringLiteral("Unable to communicate with serial port.")},
+        {{QStringLiteral("--status"), QStringLiteral("--port"), sim.slave()},
+         QStringLiteral("Unable to communicate with serial port.")},
+        {{QStringLiteral("--yes"), QStringLiteral("--port"), path("other"),
+          QStringLiteral("--dir"), rel(), QStringLiteral("SMALL.PJV")},
+         QStringLiteral("Unable to connect to serial port.")},
+    };
+    for (const Second& s : seconds) {
+        const ProgramRun second = run_program(s.args, config);
+        EXPECT_EQ(second.code, 3) << s.args.join(' ').toStdString();
+        const QStringList lines = second.err.trimmed().split(QLatin1Char('\n'));
+        ASSERT_GE(lines.size(), 2) << second.err.toStdString();
+        // The status line, then the cause, naming the program that holds the port.
+        EXPECT_EQ(lines[lines.size() - 2], s.status) << second.err.toStdString();
+        EXPECT_TRUE(lines.last().startsWith(QStringLiteral("halvern-upload: ") + s.args[s.args.indexOf("--port") + 1] +
+                                            QStringLiteral(": in use by process")))
+            << second.err.toStdString();
+        EXPECT_TRUE(lines.last().contains(QStringLiteral("%1 (halvern-upload)").arg(first.processId())))
             << second.err.toStdString();
     }
     // Nothing of the second program reached the projector.
