@@ -205,7 +205,8 @@ bool FrameLayer::send_message() {
                     }
                     break;
                 }
-                // A mismatched acknowledgement: the same frame again, counter unchanged.
+                // A mismatched acknowledgement: the same frame again, counter unchanged,
+                // unless this counter has waited a whole read time-out already.
                 if (waited_out(sent_at)) {
                     ++counter;
                     sent_at = now();

@@ -157,8 +157,11 @@ TEST_F(FrameLayerTest, DataPhaseRetransmitsTheSameFrame) {
     message(1);
     EXPECT_TRUE(layer.send_message());
     EXPECT_EQ(sequences(2), (std::vector<int>{0, 0, 1}));
-    for (const Frame& f : lib.sent_frames)
-        if (f[10] == 2) EXPECT_EQ(Frame(f.begin() + 23, f.end() - 4), layer.message_buffer());
+    for (const Frame& f : lib.sent_frames) {
+        if (f[10] == 2) {
+            EXPECT_EQ(Frame(f.begin() + 23, f.end() - 4), layer.message_buffer());
+        }
+    }
 
     // Out of retries in the data phase.
     lib.sent_frames.clear();
