@@ -58,7 +58,7 @@ std::optional<QStringList> read_ports_file(const QString& path, QString& error) 
         if (line.isEmpty()) continue;
         const std::optional<QString> port = parse_port_name(line);
         if (!port) {
-            error = QStringLiteral("%1:%2: not a port (COM1 to COM4 or a device path): %3").arg(path).arg(number).arg(line);
+            error = QStringLiteral("%1:%2: not a port (COM1 to COM4, a device path or a network address): %3").arg(path).arg(number).arg(line);
             return std::nullopt;
         }
         ports << *port;

@@ -263,7 +263,7 @@ TEST_F(Ports, PortsFile) {
     EXPECT_EQ(read_ports_file(path("good"), error),
               (QStringList{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM2"), QStringLiteral("/dev/ttyUSB1")}));
     EXPECT_FALSE(read_ports_file(path("bad"), error));
-    EXPECT_EQ(error, path("bad") + QStringLiteral(":2: not a port (COM1 to COM4 or a device path): ttyUSB1"));
+    EXPECT_EQ(error, path("bad") + QStringLiteral(":2: not a port (COM1 to COM4, a device path or a network address): ttyUSB1"));
     EXPECT_FALSE(read_ports_file(path("empty"), error));
     EXPECT_EQ(error, QStringLiteral("no port in ") + path("empty"));
     EXPECT_FALSE(read_ports_file(path("missing"), error));
