@@ -178,6 +178,7 @@ public:
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override {
         return inner_.get_data(handle, buffer, out);
     }
+    QString open_failure() const override { return inner_.open_failure(); }
 
 private:
     bool refused() {
@@ -342,6 +343,9 @@ void run_port(Fleet& fleet, Port& port, const Road& road) {
     SerialConnection connection(library, state, scratch.store(), reporter);
 
     auto finish = [&](int exit) {
+        // After the status line of a port that would not open: its cause, where the library can tell.
+        if (const QString why = library.open_failure(); exit == kExitPortNotOpened && !why.isEmpty())
+            fleet.add(port, {PortMessage::Box, 0, QStringLiteral("halvern-upload: ") + why});
         std::lock_guard lock(fleet.mutex);
         PortOutcome& o = port.outcome;
         o.model = port.row.model;
