@@ -1,15 +1,27 @@
 #pragma once
 // The per-user settings store: text values under application "Halvern!", section and key,
-// kept in an INI file. Section "Startup" holds the program's own keys; section "Ports" maps
-// the port names COM1 to COM4 to device paths.
+// kept in an INI file that a technician can read and edit. Section "Startup" holds the
+// program's own keys; section "Ports" maps the port names COM1 to COM4 to device paths.
+//
+// The file, as written and as read:
+//   [Startup]
+//   Working Directory=/home/tech/releases
+//   Baud Rate=38400
+// - Keys are written as named, blanks included. A key written by older versions with %XX
+//   escapes ("Baud%20Rate") is read as the same key and rewritten as named when it is set.
+// - A value is the text after the first "=", blanks around it dropped, taken literally
+//   (backslashes included). A value with blanks at either end, a leading double quote or a
+//   control character is written in double quotes, where \" \\ \n \r \t stand for themselves.
+// - Lines starting with ";" or "#" are comments. Comments, blank lines, the order of the
+//   lines and keys the program does not know are kept when a value is set.
+// - Section and key names are matched without regard to letter case.
+// Every read looks at the file as it is now, so edits made while the program runs count;
+// every write replaces the file in one step.
 
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-
-class QSettings;
 
 namespace halvern {
 
@@ -23,7 +35,6 @@ public:
     SettingsStore();
     // A store kept in the given INI file (tests, tools).
     explicit SettingsStore(const QString& ini_path);
-    ~SettingsStore();
     SettingsStore(const SettingsStore&) = delete;
     SettingsStore& operator=(const SettingsStore&) = delete;
 
@@ -39,7 +50,7 @@ public:
     void set_startup(const QString& key, const QString& value) { set(QStringLiteral("Startup"), key, value); }
 
 private:
-    std::unique_ptr<QSettings> settings_;
+    QString path_;
 };
 
 }  // namespace halvern

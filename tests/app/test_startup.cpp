@@ -35,7 +35,7 @@ TEST(InitVars, LoadsAndWritesDefaults) {
     const Case cases[] = {
         {"empty store", "", kProgramDir, "COM1", 38400, kProgramDir, "COM1", "38400"},
         {"partial store", "[Startup]\nPort=COM3\n", kProgramDir, "COM3", 38400, kProgramDir, "COM3", "38400"},
-        {"complete store", "[Startup]\nWorking%20Directory=/srv/fw\nPort=COM2\nBaud%20Rate=19200\n", "/srv/fw", "COM2",
+        {"complete store", "[Startup]\nWorking Directory=/srv/fw\nPort=COM2\nBaud Rate=19200\n", "/srv/fw", "COM2",
          19200, "/srv/fw", "COM2", "19200"},
         {"baud 0", "[Startup]\nBaud%20Rate=0\n", kProgramDir, "COM1", 38400, kProgramDir, "COM1", "38400"},
         {"baud 9600", "[Startup]\nBaud%20Rate=9600\n", kProgramDir, "COM1", 9600, kProgramDir, "COM1", "9600"},
