@@ -8,6 +8,12 @@
 
 namespace halvern {
 
+namespace {
+int text_margin(const QStyle* style, const QWidget* widget) {
+    return style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+}
+}  // namespace
+
 void TabStopDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QStyleOptionViewItem opt(option);
     initStyleOption(&opt, index);
@@ -20,7 +26,7 @@ void TabStopDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     opt.text.clear();
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
 
-    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int margin = text_margin(style, widget);
     const QPalette::ColorGroup group = !(opt.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (opt.state & QStyle::State_Active) ? QPalette::Active
                                                                             : QPalette::Inactive;
@@ -35,6 +41,21 @@ void TabStopDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     painter->setClipRect(text_rect);
     painter->drawText(QRectF(text_rect.adjusted(margin, 0, -margin, 0)), text, text_option);
     painter->restore();
+}
+
+int TabStopDelegate::text_left(const QListWidget& list) const {
+    QStyleOptionViewItem opt;
+    opt.initFrom(list.viewport());
+    opt.widget = &list;
+    opt.font = list.font();
+    opt.fontMetrics = QFontMetrics(list.font());
+    opt.features = QStyleOptionViewItem::HasDisplay;
+    opt.text = QStringLiteral("X");
+    opt.rect = QRect(0, 0, list.viewport()->width(), opt.fontMetrics.height() + 4);
+    opt.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+    const QStyle* style = list.style();
+    const QRect text_rect = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, &list);
+    return list.viewport()->x() + text_rect.left() + text_margin(style, &list);
 }
 
 qreal dialog_units_to_pixels(const QFont& font, int units) {

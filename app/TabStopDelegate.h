@@ -18,6 +18,10 @@ public:
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
+    // Where the lines' text begins, in pixels from the list's left edge: the first column.
+    // The second column begins tab_stop() further right.
+    int text_left(const QListWidget& list) const;
+
 private:
     qreal tab_stop_ = 80;
 };

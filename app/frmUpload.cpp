@@ -4,6 +4,7 @@
 #include "app/InitVars.h"
 #include "app/Pictures.h"
 #include "app/QtReporter.h"
+#include "app/StatusPanel.h"
 #include "app/TabStopDelegate.h"
 #include "dialogs/HelpWindow.h"
 #include "dialogs/frmAbout.h"
@@ -14,9 +15,12 @@
 #include "upload/frmCoolDown.h"
 #include "upload/frmUploadProgress.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QKeyEvent>
 #include <QCoreApplication>
 #include <QGridLayout>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,6 +29,8 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
+#include <QShortcutEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -48,16 +54,21 @@ QLabel* label(QWidget* parent, const char* name, const QString& text) {
 }
 
 QPushButton* button(QWidget* parent, const char* name, const QString& caption, bool enabled) {
+    // Enter presses the focused button, as Space does.
     auto* b = named(new QPushButton(caption, parent), name);
     b->setEnabled(enabled);
+    b->setAutoDefault(true);
     return b;
 }
 
 QLineEdit* device_box(QWidget* parent, const char* name) {
     // Read-only: typed characters, Backspace, Delete, paste and drops all leave the text
     // alone; the system writes it with setText.
+    // They take the focus only from the mouse (to copy the text): the keyboard starts on
+    // the buttons, where Enter works.
     auto* box = named(new QLineEdit(parent), name);
     box->setReadOnly(true);
+    box->setFocusPolicy(Qt::ClickFocus);
     return box;
 }
 
@@ -66,6 +77,46 @@ QAction* item(QMenu* menu, const char* name, const QString& caption) {
     action->setObjectName(QString::fromLatin1(name));
     return action;
 }
+
+// The two column headings of the release list, each over the column it names: the first
+// where the lines' text begins, "Version" at the tab stop. The first heading ends where the
+// second column begins.
+class ColumnHeadings : public QWidget {
+public:
+    ColumnHeadings(QListWidget& list, QLabel& first, QLabel& second, QWidget* parent)
+        : QWidget(parent), list_(list), first_(first), second_(second) {
+        setObjectName(QStringLiteral("lstVersionsHeadings"));
+        first_.setParent(this);
+        second_.setParent(this);
+        setFixedHeight(first_.sizeHint().height());
+        list_.installEventFilter(this);
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Move || event->type() == QEvent::Show ||
+            event->type() == QEvent::FontChange)
+            place();
+        return false;
+    }
+
+protected:
+    void resizeEvent(QResizeEvent*) override { place(); }
+
+private:
+    void place() {
+        const auto* delegate = qobject_cast<const TabStopDelegate*>(list_.itemDelegate());
+        const int offset = list_.mapTo(window(), QPoint()).x() - mapTo(window(), QPoint()).x();
+        const int column1 = offset + (delegate ? delegate->text_left(list_) : 0);
+        const int column2 = column1 + (delegate ? qRound(delegate->tab_stop()) : width() / 2);
+        const int h = height();
+        first_.setGeometry(column1, 0, qMax(0, column2 - column1 - 4), h);
+        second_.setGeometry(column2, 0, qMax(0, width() - column2), h);
+    }
+
+    QListWidget& list_;
+    QLabel& first_;
+    QLabel& second_;
+};
 
 }  // namespace
 
@@ -114,7 +165,8 @@ frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& li
     }
     if (!options_.clock) options_.clock = [] { return QDateTime::currentDateTime(); };
     program_dir_ = options_.program_dir.isEmpty() ? QCoreApplication::applicationDirPath() : options_.program_dir;
-    connection_ = std::make_unique<SerialConnection>(library_, state_, settings_, *reporter_);
+    painting_library_ = std::make_unique<PaintFirstLibrary>(library_, [this] { before_blocking_call(); });
+    connection_ = std::make_unique<SerialConnection>(*painting_library_, state_, settings_, *reporter_);
     upload_view_ = std::make_unique<QtUploadView>(*this);
 
     build();
@@ -192,13 +244,10 @@ void frmUpload::build() {
     heading->addWidget(ui_.Label2);
     heading->addStretch();
     heading->addWidget(ui_.lblEmergencyMode);
-    auto* columns = new QHBoxLayout;
-    columns->addWidget(ui_.lblModel);
-    columns->addStretch();
-    columns->addWidget(ui_.lblVersion);
+    auto* columns = new ColumnHeadings(*ui_.lstVersions, *ui_.lblModel, *ui_.lblVersion, central);
     auto* releases = new QVBoxLayout;
     releases->addLayout(heading);
-    releases->addLayout(columns);
+    releases->addWidget(columns);
     releases->addWidget(ui_.lstVersions, 1);
 
     auto* top = new QHBoxLayout;
@@ -214,12 +263,14 @@ void frmUpload::build() {
     // Status bar: light and message, date, time.
     ui_.staMain = named(new QStatusBar(this), "staMain");
     setStatusBar(ui_.staMain);
-    auto* panel1 = named(new QWidget(ui_.staMain), "staMainPanel1");
+    // Each panel is a sunken box of its own, so the three read apart.
+    auto* panel1 = named(new QFrame(ui_.staMain), "staMainPanel1");
+    panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     ui_.staMainIcon = label(panel1, "staMainIcon", QString());
     ui_.staMainIcon->setFixedSize(16, 16);
-    ui_.staMainText = label(panel1, "staMainText", QString());
+    ui_.staMainText = named(new StatusMessageLabel(panel1), "staMainText");
     auto* panel1_layout = new QHBoxLayout(panel1);
-    panel1_layout->setContentsMargins(2, 0, 2, 0);
+    panel1_layout->setContentsMargins(3, 1, 3, 1);
     panel1_layout->addWidget(ui_.staMainIcon);
     panel1_layout->addWidget(ui_.staMainText, 1);
     ui_.staMainDate = label(ui_.staMain, "staMainDate", QString());
@@ -227,6 +278,7 @@ void frmUpload::build() {
     for (QLabel* clock : {ui_.staMainDate, ui_.staMainTime}) {
         clock->setMinimumWidth(kClockPanelWidth);
         clock->setAlignment(Qt::AlignCenter);
+        clock->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     }
     ui_.staMain->addWidget(panel1, 1);
     ui_.staMain->addPermanentWidget(ui_.staMainDate);
@@ -255,6 +307,9 @@ void frmUpload::build() {
     ui_.mnuHelpContents = item(help, "mnuHelpContents", QStringLiteral("&Contents"));
     help->addSeparator()->setObjectName(QStringLiteral("mnuHelpHypen"));
     ui_.mnuHelpAbout = item(help, "mnuHelpAbout", QStringLiteral("&About"));
+    // F10 opens the menus from the keyboard, whatever Alt+F does at the moment.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [this, file] { menuBar()->setActiveAction(file->menuAction()); });
 
     connect(ui_.cmdSearch, &QPushButton::clicked, this, &frmUpload::on_cmdSearch_clicked);
     connect(ui_.cmdQueryStatus, &QPushButton::clicked, this, &frmUpload::on_cmdQueryStatus_clicked);
@@ -269,6 +324,8 @@ void frmUpload::build() {
     connect(ui_.mnuEmergencyMode, &QAction::triggered, this, &frmUpload::on_mnuEmergencyMode_triggered);
     connect(ui_.mnuHelpContents, &QAction::triggered, this, &frmUpload::on_mnuHelpContents_triggered);
     connect(ui_.mnuHelpAbout, &QAction::triggered, this, &frmUpload::on_mnuHelpAbout_triggered);
+    ui_.cmdSearch->installEventFilter(this);
+    menuBar()->installEventFilter(this);
 
     // The design's client area, 7665 by 3495 twips, is the least the window starts with.
     resize(sizeHint().expandedTo(QSize(7665 / 15, 3495 / 15)));
@@ -284,7 +341,7 @@ void frmUpload::show_status(int icon, const QString& text) {
     const QString& key = kStatusIconKeys[icon - 1];
     ui_.staMainIcon->setPixmap(status_light(key, ui_.staMainIcon->width()));
     ui_.staMainIcon->setProperty("iconKey", key);
-    ui_.staMainText->setText(text);
+    static_cast<StatusMessageLabel*>(ui_.staMainText)->set_message(text);
 }
 
 void frmUpload::set_help_ids() {
@@ -305,8 +362,36 @@ void frmUpload::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         center_form(*this);
+        ui_.cmdSearch->setFocus();
     }
     QMainWindow::showEvent(event);
+}
+
+void frmUpload::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (ui_.cmdSearch->isEnabled()) ui_.cmdSearch->click();
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+bool frmUpload::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Shortcut && (watched == ui_.cmdSearch || watched == menuBar())) {
+        // Both grab Alt+F; left alone, each press would only move the focus between them.
+        const auto* shortcut = static_cast<QShortcutEvent*>(event);
+        if (shortcut->isAmbiguous() && shortcut->key() == QKeySequence::mnemonic(ui_.cmdSearch->text())) {
+            if (ui_.cmdSearch->isEnabled()) ui_.cmdSearch->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmUpload::before_blocking_call() {
+    if (uploading_) setCursor(Qt::WaitCursor);
+    paint_now(*this);
 }
 
 void frmUpload::closeEvent(QCloseEvent* event) {
@@ -373,15 +458,18 @@ void frmUpload::on_cmdUpload_clicked() {
     lock_commands(true);
     run_upload(*connection_, *reporter_, *upload_view_, request);
     lock_commands(false);
+    unsetCursor();
 }
 
 void frmUpload::lock_commands(bool locked) {
     if (locked) {
         uploading_ = true;
         locked_.clear();
+        focus_before_lock_ = QApplication::focusWidget();
         const std::initializer_list<QObject*> commands = {ui_.cmdSearch, ui_.cmdQueryStatus, ui_.cmdUpload,
                                                           ui_.cmdExit, ui_.mnuExit, ui_.mnuComPort,
-                                                          ui_.mnuWorkingDirectory, ui_.mnuEmergencyMode};
+                                                          ui_.mnuWorkingDirectory, ui_.mnuEmergencyMode,
+                                                          ui_.lstVersions, ui_.mnuHelpAbout};
         for (QObject* command : commands) {
             locked_.emplace_back(command, command->property("enabled").toBool());
             command->setProperty("enabled", false);
@@ -390,6 +478,14 @@ void frmUpload::lock_commands(bool locked) {
         for (const auto& [command, enabled] : locked_) command->setProperty("enabled", enabled);
         locked_.clear();
         uploading_ = false;
+        // The button follows the selection, as after a click on the list.
+        on_lstVersions_clicked();
+        // The keyboard returns where it was (the locked controls had pushed it away), so that
+        // Enter does not land on a button the person never chose.
+        QWidget* focus = focus_before_lock_;
+        if (!focus || !focus->isEnabled())
+            focus = ui_.cmdSearch->isEnabled() ? static_cast<QWidget*>(ui_.cmdSearch) : ui_.lstVersions;
+        focus->setFocus();
     }
 }
 
@@ -412,6 +508,8 @@ void frmUpload::on_mnuEmergencyMode_triggered() {
     ui_.cmdSearch->setEnabled(!on);
     ui_.cmdUpload->setEnabled(false);
     ui_.lblEmergencyMode->setVisible(on);
+    // The keyboard goes where the next step is: the release list, or "&Find Device".
+    (on ? static_cast<QWidget*>(ui_.lstVersions) : ui_.cmdSearch)->setFocus();
     if (on) {
         list_versions();
         ui_.txtProjector->clear();
@@ -438,6 +536,7 @@ void frmUpload::show_working_directory_dialog() {
 void frmUpload::on_mnuHelpContents_triggered() { show_help(this, help_file_, 0); }
 
 void frmUpload::on_mnuHelpAbout_triggered() {
+    if (uploading_) return;  // a modal box would hold the transfer still
     frmAboutOptions about;
     about.reporter = options_.reporter;
     frmAbout(about, this).exec();

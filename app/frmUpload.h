@@ -14,9 +14,11 @@
 #include "app/DeviceSearch.h"
 #include "common/UploadView.h"
 #include "common/Reporter.h"
+#include "app/PaintFirstLibrary.h"
 
 #include <QDateTime>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -114,6 +116,11 @@ protected:
     void showEvent(QShowEvent* event) override;
     // The close box ends the program without closing the port.
     void closeEvent(QCloseEvent* event) override;
+    // Enter anywhere but on a button presses the default button "&Find Device".
+    void keyPressEvent(QKeyEvent* event) override;
+    // Alt+F, the access key of both "&Find Device" and the "&File" menu, presses the button
+    // whenever it is enabled; otherwise it opens the menu.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private slots:
     // Handlers of the commands wired on later.
@@ -139,9 +146,14 @@ private:
     void build();
     void end_program();
     void show_working_directory_dialog();
-    // While an upload runs, the commands that would reuse or close its serial handle, or end
-    // the program mid-flash, are unavailable; afterwards each returns to its former state.
+    // While an upload runs, the commands that would reuse or close its serial handle, end
+    // the program mid-flash or open a modal box that stops the transfer, and the release
+    // list, are unavailable; afterwards each returns to its former state and "Start &Upload"
+    // follows the selection.
     void lock_commands(bool locked);
+    // Before a device call that may block: the hourglass while an upload runs, and the
+    // window painted as it stands.
+    void before_blocking_call();
 
     AppState& state_;
     SettingsStore& settings_;
@@ -149,6 +161,7 @@ private:
     frmUploadOptions options_;
     std::unique_ptr<Reporter> own_reporter_;
     Reporter* reporter_ = nullptr;
+    std::unique_ptr<PaintFirstLibrary> painting_library_;
     std::unique_ptr<SerialConnection> connection_;
     QString program_dir_;
     QString help_file_;
@@ -162,6 +175,7 @@ private:
     std::unique_ptr<DeviceSearchView> search_view_;
     std::unique_ptr<UploadView> upload_view_;
     std::vector<std::pair<QObject*, bool>> locked_;
+    QPointer<QWidget> focus_before_lock_;
 };
 
 }  // namespace halvern

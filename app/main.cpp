@@ -2,6 +2,7 @@
 // settings store.
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
+#include "app/FocusRingStyle.h"
 #include "app/frmUpload.h"
 #include "device/SerialDeviceLibrary.h"
 
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(halvern::kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    halvern::use_focus_ring_style();
 
     halvern::SettingsStore settings;
     halvern::AppState state;

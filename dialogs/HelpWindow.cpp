@@ -1,11 +1,13 @@
 #include "dialogs/HelpWindow.h"
 
 #include "common/AppState.h"
+#include "common/CenterForm.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QShortcut>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -60,6 +62,9 @@ HelpWindow::HelpWindow(QWidget* owner) : QWidget(owner, Qt::Window) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(browser_);
     resize(680, 560);
+
+    // Escape closes it, as it closes every other window of the program.
+    new QShortcut(QKeySequence(Qt::Key_Escape), this, this, &QWidget::close);
 }
 
 void HelpWindow::show_help(const QString& help_file, int topic) {
@@ -81,6 +86,14 @@ void HelpWindow::show_help(const QString& help_file, int topic) {
     show();
     raise();
     activateWindow();
+}
+
+void HelpWindow::showEvent(QShowEvent* event) {
+    if (!centred_) {
+        centred_ = true;
+        center_form(*this);
+    }
+    QWidget::showEvent(event);
 }
 
 HelpWindow& help_window_for(QWidget* owner) {

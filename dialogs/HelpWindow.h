@@ -33,7 +33,8 @@ QString help_file_problem(const QString& help_file);
 class HelpWindow : public QWidget {
     Q_OBJECT
 public:
-    // A top-level window, owned by owner (may be null) and deleted when it closes.
+    // A top-level window, owned by owner (may be null), centred on the screen, closed by
+    // Escape and deleted when it closes.
     explicit HelpWindow(QWidget* owner = nullptr);
 
     // Shows help_file at topic (0 the contents), raises the window and gives it the focus.
@@ -42,8 +43,12 @@ public:
 
     QTextBrowser* browser() const { return browser_; }
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QTextBrowser* browser_ = nullptr;
+    bool centred_ = false;
 };
 
 // The help window of owner: the open one, or a new one.

@@ -179,13 +179,7 @@ frmAbout::frmAbout(frmAboutOptions options, QWidget* parent) : QDialog(parent), 
 void frmAbout::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
-        if (QWidget* owner = parentWidget()) {
-            const QRect outer = frameGeometry();
-            const QPoint centre = owner->window()->frameGeometry().center();
-            move(centre - QPoint(outer.width() / 2, outer.height() / 2));
-        } else {
-            center_form(*this);
-        }
+        center_form(*this);
     }
     QDialog::showEvent(event);
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The About box: the application's title and version, two fixed notices, and a button that
 // starts the system-information tool of the machine. Shown modally from the Help menu,
-// centred over its owner (over the screen when it has none).
+// centred on the screen.
 //
 // Controls (objectName = control name): picIcon (the application's icon), lblTitle
 // "Halvern!  v1.1", Line1_0 and Line1_1 (separators), lblCopyright, lblDisclaimer,

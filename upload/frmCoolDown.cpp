@@ -4,6 +4,7 @@
 
 #include <QFrame>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -113,6 +114,14 @@ void frmCoolDown::on_tmrCoolDown_timeout() {
     case CoolDownWait::Tick::Cooling: show_display(); break;
     case CoolDownWait::Tick::Failed: break;  // the next tick tries again
     }
+}
+
+void frmCoolDown::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Cancel)) {
+        cmdCancel->click();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void frmCoolDown::on_cmdCancel_clicked() {

@@ -22,6 +22,10 @@ public:
     void update_time(std::int32_t seconds);  // fills txtMinutes and txtSeconds
     QTimer* timer() const { return tmrCoolDown; }
 
+protected:
+    // Escape presses Cancel, the window's one button.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private slots:
     void on_tmrCoolDown_timeout();
     void on_cmdCancel_clicked();

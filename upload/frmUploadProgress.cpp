@@ -2,6 +2,7 @@
 
 #include "common/CenterForm.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
 
@@ -21,7 +22,8 @@ std::array<float, 3> progress_mark_lefts(float bar_width_twips) {
     return {quarter, half, half + quarter};
 }
 
-frmUploadProgress::frmUploadProgress() : QWidget(nullptr, Qt::Window) {
+frmUploadProgress::frmUploadProgress(QWidget* owner)
+    : QWidget(owner, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("frmUploadProgress"));
     setWindowTitle(QStringLiteral("Upload Operating System Status"));
     setFixedSize(px(4905), px(600) + 8);
@@ -64,6 +66,8 @@ void frmUploadProgress::set_value(float value) {
     pgbStatus->setValue(std::clamp(static_cast<int>(value), pgbStatus->minimum(), pgbStatus->maximum()));
 }
 
+void frmUploadProgress::closeEvent(QCloseEvent* event) { event->ignore(); }
+
 QtUploadView::~QtUploadView() { close_progress(); }
 
 void QtUploadView::set_busy(bool busy) {
@@ -74,7 +78,7 @@ void QtUploadView::set_busy(bool busy) {
 }
 
 frmUploadProgress& QtUploadView::load() {
-    if (!progress_) progress_ = new frmUploadProgress();
+    if (!progress_) progress_ = new frmUploadProgress(&main_window_);
     return *progress_;
 }
 

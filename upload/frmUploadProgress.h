@@ -1,7 +1,8 @@
 #pragma once
 // The progress window of an upload: one bar for the whole release with the marks 0%, 25%,
-// 50%, 75% and 100% above it. Modeless, without owner; the upload sets its range, advances
-// it block by block and closes it when the transfer has ended.
+// 50%, 75% and 100% above it. Modeless and owned by the main window, so that it stays above
+// it; a title bar without buttons, since nothing may end it but the upload. The upload sets
+// its range, advances it block by block and closes it when the transfer has ended.
 
 #include "common/UploadView.h"
 
@@ -22,7 +23,7 @@ std::array<float, 3> progress_mark_lefts(float bar_width_twips);
 class frmUploadProgress : public QWidget {
     Q_OBJECT
 public:
-    frmUploadProgress();
+    explicit frmUploadProgress(QWidget* owner = nullptr);
 
     QProgressBar* bar() const { return pgbStatus; }
     // The marks' left edges as placed at load, in twips.
@@ -34,6 +35,10 @@ public:
     void set_maximum(float maximum);
     void set_value(float value);
 
+protected:
+    // Alt+F4 and the like: the upload closes it, nothing else.
+    void closeEvent(QCloseEvent* event) override;
+
 private:
     QProgressBar* pgbStatus;
     std::array<QLabel*, 5> Label1{};
@@ -43,7 +48,7 @@ private:
 };
 
 // The upload's view in the real program: the hourglass over the main window and the
-// progress window, created on first use and destroyed when closed.
+// progress window, owned by it, created on first use and destroyed when closed.
 class QtUploadView : public UploadView {
 public:
     explicit QtUploadView(QWidget& main_window) : main_window_(main_window) {}

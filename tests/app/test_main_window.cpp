@@ -1,7 +1,9 @@
 // The main window, headless: its real controls are clicked and typed into.
 #include "app/frmUpload.h"
 
+#include "app/StatusPanel.h"
 #include "app/TabStopDelegate.h"
+#include "dialogs/HelpWindow.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
 
@@ -18,7 +20,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QPointer>
+#include <QScreen>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -215,7 +220,6 @@ TEST(MainWindow, DeviceBoxesIgnoreTyping) {
         QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
         QTest::keyClick(box, Qt::Key_H, Qt::ControlModifier);  // a control character
-        QTest::keyClick(box, Qt::Key_Return);
         EXPECT_EQ(box->text(), "XP-100");
     }
 }
@@ -296,4 +300,95 @@ TEST(MainWindow, ReleaseListTabsFormAColumn) {
     const int first = right_edge(0), second = right_edge(1);
     EXPECT_GT(first, delegate->tab_stop());  // the X stands past the tab stop
     EXPECT_EQ(first, second);                // at the same column on both lines
+}
+
+TEST(MainWindow, LongStatusLinesKeepTheWindowsSize) {
+    Rig r;
+    frmUpload& w = r.open();
+    QApplication::processEvents();
+    const QSize before = w.size();
+    const QString texts[] = {
+        "There was an error uploading the operating system to the device.",
+        "Unexpected status code from device. (1) 0 " + QString(200, 'x'),
+        "Done.",
+    };
+    auto* panel = r.control<StatusMessageLabel>("staMainText");
+    ASSERT_NE(panel, nullptr);
+    for (const QString& text : texts) {
+        w.show_status(3, text);
+        QApplication::processEvents();
+        EXPECT_EQ(w.size(), before) << text.toStdString();
+        EXPECT_EQ(panel->text(), text);
+        EXPECT_EQ(panel->toolTip(), text);  // whole in the tooltip
+        const QString shown = panel->shown_text();
+        EXPECT_LE(panel->fontMetrics().horizontalAdvance(shown), panel->contentsRect().width());
+        if (panel->fontMetrics().horizontalAdvance(text) > panel->contentsRect().width())
+            EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+        else
+            EXPECT_EQ(shown, text);
+    }
+}
+
+TEST(MainWindow, AboutAndHelpStandInTheMiddleOfTheScreenAndEscapeClosesThem) {
+    Rig r;
+    frmUpload& w = r.open();
+    w.move(0, 0);  // the main window away from the middle
+    const QPoint middle = w.screen()->geometry().center();
+
+    QPoint about_centre;
+    QTimer::singleShot(0, [&] {
+        QWidget* about = QApplication::activeModalWidget();
+        if (!about) return;
+        about_centre = about->frameGeometry().center();
+        QTest::keyClick(about, Qt::Key_Escape);
+    });
+    r.control<QAction>("mnuHelpAbout")->trigger();
+    EXPECT_LE((about_centre - middle).manhattanLength(), 2) << about_centre.x() << "," << about_centre.y();
+
+    r.control<QAction>("mnuHelpContents")->trigger();
+    QPointer<HelpWindow> help = &help_window_for(&w);
+    ASSERT_TRUE(help->isVisible());
+    EXPECT_LE((help->frameGeometry().center() - middle).manhattanLength(), 2)
+        << help->frameGeometry().x() << "," << help->frameGeometry().y() << " " << help->width() << "x"
+        << help->height() << " middle " << middle.x() << "," << middle.y() << " screen " << w.screen()->geometry().width() << "x" << w.screen()->geometry().height();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : help.data(), Qt::Key_Escape);
+    EXPECT_TRUE(help.isNull() || !help->isVisible());
+}
+
+TEST(MainWindow, ColumnHeadingsStandOverTheirColumns) {
+    Rig r;
+    frmUpload& w = r.open();
+    auto* list = r.control<QListWidget>("lstVersions");
+    list->addItem("Release\t01.05");
+    QApplication::processEvents();
+    const QImage image = list->viewport()->grab().toImage();
+    const auto* delegate = qobject_cast<TabStopDelegate*>(list->itemDelegate());
+    const QRect row = list->visualRect(list->model()->index(0, 0));
+    // The leftmost dark pixel of the line at or after x: where a column's text begins.
+    auto first_dark_from = [&](int from) {
+        for (int x = from; x < image.width(); ++x)
+            for (int y = row.top(); y <= row.bottom(); ++y)
+                if (qGray(image.pixel(x, y)) < 128) return x;
+        return -1;
+    };
+    const int name_x = first_dark_from(0);
+    const int version_x = first_dark_from(int(delegate->text_left(*list) - list->viewport()->x() + delegate->tab_stop()) - 1);
+    ASSERT_GE(name_x, 0);
+    ASSERT_GT(version_x, name_x);
+    auto in_window = [&](QWidget* widget, int x) { return widget->mapTo(&w, QPoint(x, 0)).x(); };
+    // Each heading's text begins within a pixel or two of its column's text.
+    for (const auto& [heading, column_x] : {std::pair{"lblModel", name_x}, std::pair{"lblVersion", version_x}}) {
+        auto* label = r.control<QLabel>(heading);
+        const QImage text = label->grab().toImage();
+        int label_x = -1;
+        for (int x = 0; x < text.width() && label_x < 0; ++x)
+            for (int y = 0; y < text.height(); ++y)
+                if (qGray(text.pixel(x, y)) < 128) {
+                    label_x = x;
+                    break;
+                }
+        ASSERT_GE(label_x, 0) << heading;
+        EXPECT_NEAR(in_window(label, label_x), in_window(list->viewport(), column_x), 2) << heading;
+    }
 }
