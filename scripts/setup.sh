@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the program need.
-# Idempotent: packages already present are left alone. Runs as root (or via sudo).
+# Idempotent: packages already present are left alone. Installs as root, or through sudo
+# when this is not root and a package is missing.
 set -euo pipefail
 
 PACKAGES=(
@@ -23,7 +24,16 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if command -v sudo >/dev/null; then
+      SUDO="sudo"
+    else
+      echo "These packages are missing and installing them needs root (no sudo here):" >&2
+      echo "  ${missing[*]}" >&2
+      echo "Run this script as root once, or install them with apt-get as root." >&2
+      exit 1
+    fi
+  fi
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -q
   $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
