@@ -4,7 +4,9 @@
 
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
+#include "app/FocusRingStyle.h"
 #include "app/frmUpload.h"
+#include "dialogs/HelpWindow.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmComPort.h"
 #include "dialogs/frmWorkingDirectory.h"
@@ -60,6 +62,7 @@ public:
 
 bool save(QWidget& window, const QDir& dir, const char* name) {
     window.show();
+    window.activateWindow();
     QApplication::processEvents();
     const QString path = dir.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
     const bool ok = window.grab().save(path);
@@ -72,6 +75,7 @@ bool save(QWidget& window, const QDir& dir, const char* name) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    use_focus_ring_style();
     if (argc != 2) {
         std::fprintf(stderr, "usage: window-shots DIR\n");
         return 2;
@@ -90,6 +94,9 @@ int main(int argc, char** argv) {
     options.program_dir = scratch.path();
     frmUpload main_window(state, settings, library, options);
     const frmUpload::Controls& ui = main_window.ui();
+    // At start: nothing found yet, the keyboard on "&Find Device".
+    ok &= save(main_window, dir, "frmUpload-start");
+
     ui.txtProjector->setText(QStringLiteral("PJ-9000"));
     ui.txtVersion->setText(QStringLiteral("01.05"));
     ui.cmdQueryStatus->setEnabled(true);
@@ -99,6 +106,11 @@ int main(int argc, char** argv) {
     ui.cmdUpload->setEnabled(true);
     main_window.show_status(1, QStringLiteral("Device is on."));
     ok &= save(main_window, dir, "frmUpload");
+
+    // A failure line longer than the panel: cut on the screen, the window keeps its size.
+    main_window.show_status(3, QStringLiteral("There was an error uploading the operating system to the device."));
+    ok &= save(main_window, dir, "frmUpload-failure");
+    main_window.show_status(1, QStringLiteral("Device is on."));
 
     ui.mnuEmergencyMode->trigger();
     main_window.show_status(1, QStringLiteral("In emergency mode."));
@@ -124,5 +136,9 @@ int main(int argc, char** argv) {
 
     frmAbout about;
     ok &= save(about, dir, "frmAbout");
+
+    HelpWindow help;
+    help.show_help(QStringLiteral(HELP_FILE), 9);
+    ok &= save(help, dir, "frmHelp");
     return ok ? 0 : 1;
 }
