@@ -109,7 +109,20 @@ private:
         const int column1 = offset + (delegate ? delegate->text_left(list_) : 0);
         const int column2 = column1 + (delegate ? qRound(delegate->tab_stop()) : width() / 2);
         const int h = height();
-        first_.setGeometry(column1, 0, qMax(0, column2 - column1 - 4), h);
+        // The first heading shows its whole words that fit before the second column, so no
+        // word stands cut in half beside "Version".
+        const int room = qMax(0, column2 - column1 - 4);
+        const QString text = first_.text();
+        int shown = 0;
+        for (qsizetype end = 0; end <= text.size(); ++end) {
+            const bool word_end = end == text.size() || (text[end] == QLatin1Char(' ') && end > 0 &&
+                                                         text[end - 1] != QLatin1Char(' '));
+            if (!word_end) continue;
+            const int advance = first_.fontMetrics().horizontalAdvance(text.left(end));
+            if (advance > room) break;
+            shown = advance;
+        }
+        first_.setGeometry(column1, 0, qMin(room, shown + 1), h);
         second_.setGeometry(column2, 0, qMax(0, width() - column2), h);
     }
 
