@@ -9,11 +9,43 @@
 #include <algorithm>
 #include <cmath>
 
+#ifdef HALVERN_HAVE_XCB
+#include <QGuiApplication>
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <cstdint>
+#include <cstdlib>
+#endif
+
 namespace halvern {
 
 namespace {
 constexpr float kTwipsPerPixel = 15.0f;  // 1440 twips an inch at 96 dots an inch
 int px(float twips) { return static_cast<int>(std::lround(twips / kTwipsPerPixel)); }
+// Asks an X11 window manager for a title bar and a border without any button, and for moving
+// as the only thing the person may do with the window. Qt's window flags cannot say "no close
+// box" there: without a button hint they leave every function to the window manager.
+void title_bar_without_buttons(QWidget& window) {
+#ifdef HALVERN_HAVE_XCB
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    if (!x11 || !x11->connection()) return;
+    xcb_connection_t* connection = x11->connection();
+    static const char kName[] = "_MOTIF_WM_HINTS";
+    xcb_intern_atom_reply_t* atom =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, sizeof kName - 1, kName), nullptr);
+    if (!atom) return;
+    enum : std::uint32_t { kFunctions = 1, kDecorations = 2, kMove = 4, kBorder = 2, kTitle = 8 };
+    const std::uint32_t hints[5] = {kFunctions | kDecorations, kMove, kBorder | kTitle, 0, 0};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.winId()), atom->atom,
+                        atom->atom, 32, 5, hints);
+    std::free(atom);
+    xcb_flush(connection);
+#else
+    (void)window;
+#endif
+}
+
 }  // namespace
 
 std::array<float, 3> progress_mark_lefts(float bar_width_twips) {
@@ -53,6 +85,7 @@ frmUploadProgress::frmUploadProgress(QWidget* owner)
     }
     center_form(*this);
     set_value(0.0f);
+    title_bar_without_buttons(*this);
 }
 
 void frmUploadProgress::set_maximum(float maximum) {
