@@ -14,7 +14,7 @@ PACKAGES=(
   srecord binutils ccache time bc
   libbenchmark-dev python3
   ser2net
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps x11-utils imagemagick openbox xdotool libxcb1-dev
 )
 
 missing=()
