@@ -3,7 +3,13 @@
 #include "common/AppState.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QMessageBox>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
 
 namespace halvern {
 
@@ -39,5 +45,25 @@ void QtReporter::show_status(int icon, const QString& text) {
 }
 
 void QtReporter::yield() { QCoreApplication::processEvents(); }
+
+void QtReporter::pause(int ms) {
+    QElapsedTimer clock;  // monotonic
+    clock.start();
+    for (qint64 left = ms; left > 0; left = ms - clock.elapsed()) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(static_cast<int>(left));
+        loop.exec();
+        if (timer.isActive()) {
+            // The application is ending every event loop: a new one would return at once, so
+            // the rest of the wait is slept without one.
+            QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, ms - clock.elapsed())));
+            return;
+        }
+    }
+}
 
 }  // namespace halvern

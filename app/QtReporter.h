@@ -20,6 +20,8 @@ public:
     bool question(const QString& text, const QString& caption = QString()) override;
     void show_status(int icon, const QString& text) override;
     void yield() override;
+    // A nested event loop that sleeps until an event or the end of the wait.
+    void pause(int ms) override;
 
 private:
     QWidget* parent_;

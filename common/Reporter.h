@@ -1,7 +1,7 @@
 #pragma once
 // The one way the Upload module talks to the person in front of the screen: modal message
-// boxes (OK only), Yes/No questions, the status line of the main window and yields to the
-// event loop. The windows implement it with Qt; tests implement it with a recorder.
+// boxes (OK only), Yes/No questions, the status line of the main window, yields to the event
+// loop and waits that sleep in it. The windows implement it with Qt; tests implement it with a recorder.
 
 #include <QString>
 
@@ -19,6 +19,10 @@ public:
     virtual void show_status(int icon, const QString& text) = 0;
     // Let the event loop run once, so that windows repaint.
     virtual void yield() = 0;
+    // Wait ms milliseconds asleep: windows stay responsive and what the person does meanwhile
+    // is handled (a click, Ctrl-C), but the wait uses no processor time of its own. Returns
+    // once the time is up.
+    virtual void pause(int ms) = 0;
 };
 
 }  // namespace halvern

@@ -50,7 +50,9 @@ public:
     // Writes one frame and waits until it has left. Nonzero: sent; 0: failure.
     virtual std::int32_t send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) = 0;
     // Reads exactly one frame into buffer from index 0 (buffer holds kReceiveBufferSize bytes).
-    // 0: one frame received; anything else: no usable frame within the time-out.
+    // 0: one frame received; anything else: no usable frame within the time-out. out is the
+    // number of bytes written from index 0 (the frame's length), 0 when none; the frame layer
+    // clears only those before its next read, and all of the buffer when out says nothing.
     virtual std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) = 0;
 
     // After an init_port_timeouts that failed: why, in one line a technician can act on

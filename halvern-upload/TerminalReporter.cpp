@@ -62,7 +62,18 @@ void TerminalReporter::show_status(int icon, const QString& text) {
 }
 
 void TerminalReporter::yield() {
-    if (!interrupt::take() || !library_ || library_->stopped()) return;
+    if (interrupt::take()) offer_stop();
+}
+
+void TerminalReporter::pause(int ms) {
+    QElapsedTimer clock;  // monotonic
+    clock.start();
+    for (qint64 left = ms; left > 0; left = ms - clock.elapsed())
+        if (interrupt::wait(static_cast<int>(left))) offer_stop();
+}
+
+void TerminalReporter::offer_stop() {
+    if (!library_ || library_->stopped()) return;
     // --yes answers the upload's own questions, never this one.
     const Answers answers = answers_ == Answers::Yes ? (console_.input_is_terminal() ? Answers::Terminal : Answers::No)
                                                      : answers_;

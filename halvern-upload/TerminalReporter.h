@@ -38,11 +38,16 @@ public:
     // Checks for Ctrl-C: asks kStopQuestion on the terminal (without one the answer is No)
     // and on Yes stops the library, so that the next frame fails.
     void yield() override;
+    // Sleeps in poll on the Ctrl-C pipe; a Ctrl-C meanwhile is handled as a yield handles it
+    // and the wait goes on to its end.
+    void pause(int ms) override;
 
     const std::optional<StatusLine>& last_status() const { return last_status_; }
 
 private:
     bool ask(const QString& text, Answers answers);
+    // After a Ctrl-C: asks kStopQuestion and on Yes stops the library.
+    void offer_stop();
 
     Console& console_;
     Answers answers_;

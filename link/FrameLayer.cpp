@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <array>
 
 namespace halvern {
 
@@ -63,37 +64,44 @@ void FrameLayer::set_clock(Clock clock, std::int32_t read_timeout_ms) {
 }
 
 void FrameLayer::build_message(std::uint8_t code, std::uint8_t parameter, std::span<const std::uint8_t> data) {
+    // The envelope is built beside the buffer and the message appended whole: every byte is
+    // written, so nothing needs clearing first.
     const std::int64_t d = static_cast<std::int64_t>(data.size());
-    message_buffer_.assign(static_cast<std::size_t>(kMessageHeaderSize + d), 0);
-    build_message_header(message_buffer_);
-    put_big_endian(message_buffer_, 6, kMessageHeaderSize + d, 4);
-    message_buffer_[10] = code;
-    message_buffer_[11] = parameter;
-    std::copy(data.begin(), data.end(), message_buffer_.begin() + kMessageHeaderSize);
-    put_big_endian(message_buffer_, 12, d, 4);
-    put_big_endian(message_buffer_, 16, d == 0 ? 0 : compute_checksum(message_buffer_, 20, 19 + d), 2);
-    put_big_endian(message_buffer_, 18, compute_checksum(message_buffer_, 0, 17), 2);
+    std::array<std::uint8_t, kMessageHeaderSize> envelope{};
+    build_message_header(envelope);
+    put_big_endian(envelope, 6, kMessageHeaderSize + d, 4);
+    envelope[10] = code;
+    envelope[11] = parameter;
+    put_big_endian(envelope, 12, d, 4);
+    put_big_endian(envelope, 16, d == 0 ? 0 : compute_checksum(data, 0, d - 1), 2);
+    put_big_endian(envelope, 18, compute_checksum(envelope, 0, 17), 2);
+    if (holds_reply_) {
+        message_buffer_.swap(other_message_buffer_);
+        holds_reply_ = false;
+    }
+    message_buffer_.clear();
+    message_buffer_.insert(message_buffer_.end(), envelope.begin(), envelope.end());
+    message_buffer_.insert(message_buffer_.end(), data.begin(), data.end());
 }
-
-void FrameLayer::resize_frame(std::size_t size) { frame_buffer_.assign(size, 0); }
 
 bool FrameLayer::send_frame() {
     std::int32_t out = 0;
-    return library_.send_data(handle_, frame_buffer_, out) != 0;
+    return library_.send_data(handle_, send_buffer_, out) != 0;
 }
 
 bool FrameLayer::send_command_frame(std::uint8_t kind, std::uint8_t role, std::int16_t sequence) {
-    resize_frame(kFrameOverhead);
-    build_frame_header(frame_buffer_);
-    put_big_endian(frame_buffer_, 8, kFrameOverhead, 2);
-    frame_buffer_[10] = kind;
-    frame_buffer_[11] = role;
-    frame_buffer_[12] = static_cast<std::uint8_t>(sequence);
-    frame_buffer_[13] = 1;
-    frame_buffer_[14] = 1;
-    put_big_endian(frame_buffer_, 21, compute_checksum(frame_buffer_, 0, 20), 2);
-    frame_buffer_[25] = 0x7A;
-    frame_buffer_[26] = 0xCE;
+    std::array<std::uint8_t, kFrameOverhead> frame{};
+    build_frame_header(frame);
+    put_big_endian(frame, 8, kFrameOverhead, 2);
+    frame[10] = kind;
+    frame[11] = role;
+    frame[12] = static_cast<std::uint8_t>(sequence);
+    frame[13] = 1;
+    frame[14] = 1;
+    put_big_endian(frame, 21, compute_checksum(frame, 0, 20), 2);
+    frame[25] = 0x7A;
+    frame[26] = 0xCE;
+    send_buffer_.assign(frame.begin(), frame.end());  // no allocation once the buffer has grown
     return send_frame();
 }
 
@@ -104,33 +112,56 @@ bool FrameLayer::send_data_frame(std::span<const std::uint8_t> source, std::int6
     if (first < 0 || n < 0 || n > kFrameDataMax || count != n || last >= static_cast<std::int64_t>(source.size()) ||
         frame_count < 0 || frame_count > 255 || frame_number < 0 || frame_number > 255)
         return false;
-    resize_frame(static_cast<std::size_t>(n + kFrameOverhead));
-    build_frame_header(frame_buffer_);
-    put_big_endian(frame_buffer_, 8, count + kFrameOverhead, 2);
-    frame_buffer_[10] = kDataFrame;
-    frame_buffer_[11] = kTransmission;
-    frame_buffer_[12] = static_cast<std::uint8_t>(sequence);
-    frame_buffer_[13] = static_cast<std::uint8_t>(frame_count);
-    frame_buffer_[14] = static_cast<std::uint8_t>(frame_number);
-    std::copy_n(source.begin() + first, n, frame_buffer_.begin() + kFrameHeaderSize);
-    put_big_endian(frame_buffer_, 15, count, 4);
-    put_big_endian(frame_buffer_, 19, n, 2);
-    put_big_endian(frame_buffer_, 21, compute_checksum(frame_buffer_, 0, 20), 2);
-    put_big_endian(frame_buffer_, kFrameHeaderSize + count, compute_checksum(source, first, last), 2);
-    frame_buffer_[static_cast<std::size_t>(kFrameHeaderSize + count + 2)] = 0x7A;
-    frame_buffer_[static_cast<std::size_t>(kFrameHeaderSize + count + 3)] = 0xCE;
+    // Header, data and trailer are appended in turn: every byte is written, none cleared.
+    std::array<std::uint8_t, kFrameHeaderSize> header{};
+    build_frame_header(header);
+    put_big_endian(header, 8, count + kFrameOverhead, 2);
+    header[10] = kDataFrame;
+    header[11] = kTransmission;
+    header[12] = static_cast<std::uint8_t>(sequence);
+    header[13] = static_cast<std::uint8_t>(frame_count);
+    header[14] = static_cast<std::uint8_t>(frame_number);
+    put_big_endian(header, 15, count, 4);
+    put_big_endian(header, 19, n, 2);
+    put_big_endian(header, 21, compute_checksum(header, 0, 20), 2);
+    const std::int32_t data_sum = compute_checksum(source, first, last);
+    const std::uint8_t trailer[4] = {static_cast<std::uint8_t>(data_sum >> 8), static_cast<std::uint8_t>(data_sum & 0xFF),
+                                     0x7A, 0xCE};
+    send_buffer_.clear();
+    send_buffer_.insert(send_buffer_.end(), header.begin(), header.end());
+    send_buffer_.insert(send_buffer_.end(), source.begin() + first, source.begin() + first + n);
+    send_buffer_.insert(send_buffer_.end(), std::begin(trailer), std::end(trailer));
     return send_frame();
 }
 
+void FrameLayer::clear(Bytes& buffer, std::size_t size, std::size_t& used) {
+    if (buffer.size() != size) {
+        buffer.assign(size, 0);
+        bytes_zeroed_ += size;
+    } else {
+        std::fill_n(buffer.begin(), used, 0);
+        bytes_zeroed_ += used;
+    }
+    used = 0;
+}
+
+void FrameLayer::clear_frame() { clear(frame_buffer_, kReceiveBufferSize, frame_used_); }
+
 bool FrameLayer::read_frame() {
-    resize_frame(kReceiveBufferSize);
+    clear_frame();
     return read_again();
 }
 
 bool FrameLayer::read_again() {
-    if (frame_buffer_.size() != static_cast<std::size_t>(kReceiveBufferSize)) resize_frame(kReceiveBufferSize);
+    if (frame_buffer_.size() != static_cast<std::size_t>(kReceiveBufferSize)) clear_frame();
     std::int32_t out = 0;
-    return library_.get_data(handle_, frame_buffer_, out) == 0;
+    const bool read = library_.get_data(handle_, frame_buffer_, out) == 0;
+    // out is the number of bytes the library wrote from index 0; when it does not say, the
+    // whole buffer may have been written.
+    const std::size_t written =
+        out > 0 && out <= kReceiveBufferSize ? static_cast<std::size_t>(out) : frame_buffer_.size();
+    frame_used_ = std::max(frame_used_, written);
+    return read;
 }
 
 bool FrameLayer::send_message() {
@@ -249,8 +280,12 @@ bool FrameLayer::send_message() {
 }
 
 bool FrameLayer::receive_message() {
-    resize_frame(kReceiveBufferSize);
-    message_buffer_.assign(kMessageBufferSize, 0);
+    clear_frame();
+    if (!holds_reply_) {
+        message_buffer_.swap(other_message_buffer_);
+        holds_reply_ = true;
+    }
+    clear(message_buffer_, kMessageBufferSize, reply_used_);
     std::size_t position = 0;
     int frame_counter = 1;
 
@@ -286,6 +321,7 @@ bool FrameLayer::receive_message() {
             return false;
         std::copy_n(frame_buffer_.begin() + kFrameHeaderSize, length, message_buffer_.begin() + static_cast<std::ptrdiff_t>(position));
         position += static_cast<std::size_t>(length);
+        reply_used_ = position;
         if (!send_command_frame(kDataFrame, kAcknowledgement, frame_buffer_[12])) {
             reporter_.message_box(kAckNotSent);
             return false;
@@ -294,7 +330,7 @@ bool FrameLayer::receive_message() {
     } while (frame_counter <= total);
 
     // End phase: the cleared buffer is never the end frame, so three frames are examined.
-    resize_frame(kReceiveBufferSize);
+    clear_frame();
     counter = 0;
     for (;;) {
         if (counter >= kLastCountedRetry) return false;

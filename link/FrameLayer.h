@@ -55,9 +55,15 @@ public:
     // since a frame went out with the present counter, the wait counts as a failed read.
     void set_clock(Clock clock, std::int32_t read_timeout_ms = kUploadReadTimeoutMs);
 
-    Bytes& frame_buffer() { return frame_buffer_; }
-    Bytes& message_buffer() { return message_buffer_; }
+    // The receive buffer: the frame read last, from index 0, in 16,385 bytes.
+    const Bytes& frame_buffer() const { return frame_buffer_; }
+    // The message built last (exactly as long as the message), or after receive_message the
+    // 327,681-byte buffer holding the reply from index 0.
     const Bytes& message_buffer() const { return message_buffer_; }
+
+    // Bytes cleared so far: every read and every received message start from a buffer of
+    // zeros, and only what the last use wrote is cleared again.
+    std::uint64_t bytes_zeroed() const { return bytes_zeroed_; }
 
     // Fills message_buffer with one message: envelope code and parameter byte, the data, its
     // length and both checksums (the header checksum covers the data checksum).
@@ -77,12 +83,17 @@ public:
     bool receive_message();
 
 private:
-    // Reallocates frame_buffer to the receive size and reads one frame into it.
+    // Clears frame_buffer to 16,385 zero bytes and reads one frame into it.
     bool read_frame();
     // Reads one more frame into frame_buffer as it stands.
     bool read_again();
+    // frame_buffer as 16,385 zero bytes: only the bytes the last reads may have written are
+    // cleared.
+    void clear_frame();
+    // buffer as size zero bytes: when it has that size already, only its first used bytes
+    // are cleared. used becomes 0.
+    void clear(Bytes& buffer, std::size_t size, std::size_t& used);
     bool send_frame();
-    void resize_frame(std::size_t size);
     std::int64_t now() const { return clock_(); }
     // True when a whole read time-out has passed since since_ms.
     bool waited_out(std::int64_t since_ms) const { return now() - since_ms >= read_timeout_ms_; }
@@ -92,8 +103,19 @@ private:
     Reporter& reporter_;
     Clock clock_;
     std::int32_t read_timeout_ms_ = kUploadReadTimeoutMs;
+    // Frames read from the line, and how many of its leading bytes may not be zero.
     Bytes frame_buffer_;
+    std::size_t frame_used_ = 0;
+    // The frame being sent: every byte is written, so it is never cleared.
+    Bytes send_buffer_;
+    // Two buffers take turns as message_buffer: the message being sent, and the receive
+    // buffer, which keeps its 327,681 bytes between replies so that only the reply_used_ bytes
+    // the last reply wrote need clearing.
     Bytes message_buffer_;
+    Bytes other_message_buffer_;
+    bool holds_reply_ = false;
+    std::size_t reply_used_ = 0;
+    std::uint64_t bytes_zeroed_ = 0;
 };
 
 }  // namespace halvern

@@ -1,6 +1,7 @@
 #include "Wire.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace halvern::sim {
@@ -209,5 +210,21 @@ std::string hex(const Bytes& b, std::size_t max) {
     if (b.size() > max) s += " ...";
     return s;
 }
+
+void LinePace::start(double now) {
+    if (!idle_) return;
+    idle_ = false;
+    if (now > clock_) clock_ = now;
+}
+
+std::size_t LinePace::due(double now, double rate) const {
+    // A hair of slack, so that a wake-up at exactly ready_at() finds its bytes due.
+    const double bytes = std::floor((now - clock_) * rate + 1e-6);
+    return bytes > 0 ? static_cast<std::size_t>(bytes) : 0;
+}
+
+void LinePace::take(std::size_t n, double rate) { clock_ += static_cast<double>(n) / rate; }
+
+double LinePace::ready_at(std::size_t n, double rate) const { return clock_ + static_cast<double>(n) / rate; }
 
 }  // namespace halvern::sim

@@ -95,4 +95,28 @@ private:
 
 std::string hex(const Bytes& b, std::size_t max = 32);
 
+// ---- Line pace ---------------------------------------------------------------------------
+// One direction of a serial line as a UART moves it: ten bits a byte, so each byte takes
+// 1 / rate seconds (rate in bytes a second), one right after the other for as long as the
+// sender keeps the line busy. A byte handed to an idle line starts when it is handed over.
+// Times are in seconds on any clock that does not run backwards.
+class LinePace {
+public:
+    // The sender has nothing more for the line: the next byte starts when it is handed over.
+    void idle() { idle_ = true; }
+    // Bytes are waiting at `now`: an idle line starts them now; a busy line goes on at its
+    // own clock.
+    void start(double now);
+    // How many of the waiting bytes have fully crossed the line by `now`.
+    std::size_t due(double now, double rate) const;
+    // n bytes have been passed on.
+    void take(std::size_t n, double rate);
+    // When n more bytes will have fully crossed the line.
+    double ready_at(std::size_t n, double rate) const;
+
+private:
+    double clock_ = 0;   // when the last byte passed on ended
+    bool idle_ = true;
+};
+
 }  // namespace halvern::sim

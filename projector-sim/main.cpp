@@ -85,19 +85,9 @@ unsigned baud_of(speed_t s) {
     }
 }
 
-// Bytes allowed so far in one direction at ten bits a byte.
-struct Pace {
-    bool active = false;
-    double t0 = 0;
-    std::size_t done = 0;
-    std::size_t budget(double now, double bytes_per_s) {
-        if (!active) { active = true; t0 = now; done = 0; }
-        const double allowed = std::floor((now - t0) * bytes_per_s);
-        return allowed > double(done) ? std::size_t(allowed - double(done)) : 0;
-    }
-    double wait(double bytes_per_s) const { return 1.0 / bytes_per_s; }
-    void idle() { active = false; }
-};
+// A paced line wakes at least this often while bytes cross it, so that the bytes are passed
+// on in small steps as they arrive, and exactly when the last of them has crossed.
+constexpr double kPaceStep = 0.005;
 
 }  // namespace
 
@@ -222,7 +212,8 @@ int main(int argc, char** argv) {
 
     Bytes pending;
     std::size_t pending_at = 0;
-    Pace in_pace, out_pace;
+    LinePace in_line, out_line;  // system to device, device to system: independent
+    std::uint64_t bytes_in = 0, bytes_out = 0;  // everything that crossed the line
     bool finishing = false;
     double finish_deadline = 0;
     std::uint8_t buf[65536];
@@ -252,36 +243,56 @@ int main(int argc, char** argv) {
 
         double timeout = 0.2;
         if (auto d = link.next_deadline()) timeout = std::min(timeout, std::max(0.0, *d - now));
+        // The next wake-up of a paced line: when the bytes waiting now, or a step of them,
+        // have crossed it.
+        auto wake_for = [&](const LinePace& line, std::size_t waiting) {
+            const std::size_t step = std::max<std::size_t>(1, std::size_t(rate * kPaceStep));
+            timeout = std::min(timeout, std::max(0.0, line.ready_at(std::min(waiting, step), rate) - now));
+        };
         pollfd p {master, 0, 0};
         std::size_t in_budget = sizeof buf;
         if (rate > 0) {
             int avail = 0;
             ioctl(master, FIONREAD, &avail);
-            if (avail <= 0) in_pace.idle();
-            in_budget = std::min(in_budget, in_pace.budget(now, rate));
-            if (in_budget == 0) timeout = std::min(timeout, in_pace.wait(rate));
+            if (avail <= 0) {
+                in_line.idle();  // POLLIN tells when the next byte is handed over
+            } else {
+                in_line.start(now);
+                in_budget = std::min(in_budget, in_line.due(now, rate));
+                if (in_budget == 0) wake_for(in_line, std::size_t(avail));
+            }
         }
         if (in_budget > 0) p.events |= POLLIN;
         std::size_t out_budget = pending.size() - pending_at;
         if (out_budget > 0) {
             if (rate > 0) {
-                out_budget = std::min(out_budget, out_pace.budget(now, rate));
-                if (out_budget == 0) timeout = std::min(timeout, out_pace.wait(rate));
+                out_budget = std::min(out_budget, out_line.due(now, rate));
+                if (out_budget == 0) wake_for(out_line, pending.size() - pending_at);
             }
             if (out_budget > 0) p.events |= POLLOUT;
         }
         if (finishing) timeout = std::min(timeout, 0.02);
 
-        const int r = poll(&p, 1, static_cast<int>(std::ceil(timeout * 1000)));
+        // To the microsecond: a byte at 38,400 baud takes 260 of them.
+        timespec wait_for {};
+        wait_for.tv_sec = static_cast<time_t>(timeout);
+        wait_for.tv_nsec = static_cast<long>((timeout - double(wait_for.tv_sec)) * 1e9);
+        const int r = ppoll(&p, 1, &wait_for, nullptr);
         if (r < 0 && errno != EINTR) {
             std::fprintf(stderr, "projector-sim: poll: %s\n", std::strerror(errno));
             break;
         }
         now = now_s();
         if (r > 0 && (p.revents & POLLIN)) {
-            const ssize_t n = read(master, buf, in_budget);
+            if (rate > 0) {
+                // Bytes that have just been handed over start crossing the line now.
+                in_line.start(now);
+                in_budget = std::min(in_budget, in_line.due(now, rate));
+            }
+            const ssize_t n = in_budget > 0 ? read(master, buf, in_budget) : 0;
             if (n > 0) {
-                if (rate > 0) in_pace.done += std::size_t(n);
+                bytes_in += std::uint64_t(n);
+                if (rate > 0) in_line.take(std::size_t(n), rate);
                 link.receive(buf, std::size_t(n), now);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                 if (errno == EIO) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -297,23 +308,25 @@ int main(int argc, char** argv) {
             if (pending_at == pending.size()) {
                 pending.clear();
                 pending_at = 0;
+                if (rate > 0) out_line.start(now);  // an idle line starts the new bytes now
             }
             pending.insert(pending.end(), more.begin(), more.end());
-            if (rate > 0 && out_budget == 0) out_budget = std::min(pending.size(), out_pace.budget(now, rate));
-            else if (rate == 0) out_budget = pending.size() - pending_at;
+            if (rate > 0) out_budget = std::min(pending.size() - pending_at, out_line.due(now, rate));
+            else out_budget = pending.size() - pending_at;
         }
         if (out_budget > 0 && pending_at < pending.size()) {
             const std::size_t count = std::min(out_budget, pending.size() - pending_at);
             const ssize_t n = write(master, pending.data() + pending_at, count);
             if (n > 0) {
+                bytes_out += std::uint64_t(n);
                 pending_at += std::size_t(n);
-                if (rate > 0) out_pace.done += std::size_t(n);
+                if (rate > 0) out_line.take(std::size_t(n), rate);
             } else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) {
                 log_line(std::string("write: ") + std::strerror(errno));
             }
         }
         if (pending_at == pending.size()) {
-            out_pace.idle();
+            out_line.idle();
             link.output_drained(now_s());
         }
 
@@ -327,5 +340,6 @@ int main(int argc, char** argv) {
     close(master);
     close(slave);
     if (finishing) log_line("upload complete, exiting");
+    log_line("line bytes: received " + std::to_string(bytes_in) + ", sent " + std::to_string(bytes_out));
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -152,23 +153,46 @@ std::vector<ReleaseSpec> releases() {
 
 }  // namespace
 
+// One release NAME.PJV of one S3 file NAME.mot with `bytes` bytes from address 0, in records
+// of 32 bytes: the releases that the benchmarks upload.
+ReleaseSpec sized_release(const std::string& name, std::uint32_t bytes) {
+    return {name + ".PJV", name, "0300", {{name, 3, 0, bytes - 1, {{0, bytes - 1, 32, 7}}}}};
+}
+
 int main(int argc, char** argv) {
-    if (argc != 2 || std::string(argv[1]) == "--help") {
+    const bool sized = argc == 5 && std::string(argv[1]) == "--sized";
+    if ((argc != 2 && !sized) || std::string(argv[1]) == "--help") {
         std::fprintf(argc == 2 ? stdout : stderr,
                      "usage: sample-release DIR\n"
+                     "       sample-release --sized NAME BYTES DIR\n"
                      "Writes DEMO.PJV (\"Demo Release\" 0105: BOOT, MAIN, DATA) and SMALL.PJV\n"
                      "(\"Small Release\" 0200: TINY) into DIR, each NAME.mot with NAME.expected.bin,\n"
-                     "the image of the file's window from start to end address inclusive.\n");
+                     "the image of the file's window from start to end address inclusive.\n"
+                     "--sized writes NAME.PJV instead, one S3 file NAME.mot (NAME up to 8 characters)\n"
+                     "of BYTES bytes (1 to 1048576) from address 0, in records of 32 bytes.\n");
         return argc == 2 ? 0 : 2;
     }
-    const std::string dir = argv[1];
+    std::vector<ReleaseSpec> wanted;
+    if (sized) {
+        const std::string name = argv[2];
+        char* end = nullptr;
+        const unsigned long bytes = std::strtoul(argv[3], &end, 10);
+        if (name.empty() || name.size() > 8 || *end || bytes < 1 || bytes > 1048576) {
+            std::fprintf(stderr, "sample-release: --sized needs a name of 1 to 8 characters and 1 to 1048576 bytes\n");
+            return 2;
+        }
+        wanted.push_back(sized_release(name, static_cast<std::uint32_t>(bytes)));
+    } else {
+        wanted = releases();
+    }
+    const std::string dir = argv[argc - 1];
     mkdir(dir.c_str(), 0777);
     struct stat st {};
     if (stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         std::fprintf(stderr, "sample-release: %s is not a directory\n", dir.c_str());
         return 1;
     }
-    for (const ReleaseSpec& r : releases())
+    for (const ReleaseSpec& r : wanted)
         if (!write_release(dir, r)) return 1;
     return 0;
 }

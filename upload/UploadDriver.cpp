@@ -1,14 +1,8 @@
 #include "upload/UploadDriver.h"
 
-#include <QElapsedTimer>
-
 namespace halvern {
 
-void pause_one_second(Reporter& reporter) {
-    QElapsedTimer clock;  // monotonic
-    clock.start();
-    while (clock.elapsed() < 1000) reporter.yield();
-}
+void pause_one_second(Reporter& reporter) { reporter.pause(1000); }
 
 UploadDriver::UploadDriver(UploadLink& link, Reporter& reporter, UploadView& view, std::function<void()> pause)
     : link_(link), reporter_(reporter), view_(view), pause_(std::move(pause)) {

@@ -16,7 +16,7 @@
 
 namespace halvern {
 
-// One second, yielding to the event loop between polls of a clock that cannot run backwards.
+// One second asleep in the reporter's event loop (or poll), which keeps the window responsive.
 void pause_one_second(Reporter& reporter);
 
 class UploadDriver {

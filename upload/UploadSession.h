@@ -20,7 +20,7 @@ struct UploadRequest {
     bool emergency = false;     // the check mark of "&Emergency Mode"
     // Shows the cool-down window modally; it sets cooldown_canceled.
     std::function<void()> wait_for_cool_down;
-    // The pause before the first upload message; empty means one second with yields.
+    // The pause before the first upload message; empty means one second asleep in the reporter's wait.
     std::function<void()> pause;
 };
 

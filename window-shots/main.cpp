@@ -58,6 +58,7 @@ public:
     bool question(const QString&, const QString&) override { return false; }
     void show_status(int, const QString&) override {}
     void yield() override {}
+    void pause(int) override {}
 };
 
 bool save(QWidget& window, const QDir& dir, const char* name) {

@@ -4,7 +4,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -76,4 +79,29 @@ TEST(QtReporter, StatusGoesToTheWindowAndYieldRunsPendingEvents) {
 
     QtReporter silent;  // without a window the status line is dropped, not a crash
     silent.show_status(1, "x");
+}
+
+TEST(QtReporter, PauseLastsItsTimeAndTheWindowAnswersMeanwhile) {
+    // A click during the pause is handled during the pause, and the pause still runs to
+    // its end.
+    QtReporter reporter;
+    QPushButton button(QStringLiteral("Cancel"));
+    button.show();
+    int clicks = 0;
+    QElapsedTimer clock;
+    qint64 clicked_at = -1;
+    QObject::connect(&button, &QPushButton::clicked, [&] {
+        ++clicks;
+        clicked_at = clock.elapsed();
+    });
+    QTimer::singleShot(50, [&] { QTest::mouseClick(&button, Qt::LeftButton); });
+    clock.start();
+    reporter.pause(400);
+    const qint64 took = clock.elapsed();
+    EXPECT_EQ(clicks, 1);
+    EXPECT_LT(clicked_at, 400);
+    EXPECT_GE(took, 400);
+
+    reporter.pause(0);  // nothing to wait for
+    reporter.pause(-5);
 }

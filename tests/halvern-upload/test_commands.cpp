@@ -241,6 +241,22 @@ TEST_F(Commands, CoolDownPrintsTheRemainingTimeUntilStandby) {
                                   }));
 }
 
+TEST_F(Commands, CtrlCDuringThePauseBeforeTheFirstMessage) {
+    // Ctrl-C comes as the projector enters upload mode; the pause before the first message
+    // asks, and a confirmed stop fails that message without sending anything.
+    lib->status_steps = {status(0), status(0), status(0)};
+    lib->upload_mode_steps = {status(1, 0, 0, [] { interrupt::raise_flag(); })};
+    console.input_terminal = true;
+    console.typed = {QStringLiteral("y"), QStringLiteral("y")};
+    EXPECT_EQ(upload({}), kExitTransferFailed);
+    EXPECT_EQ(console.messages(), (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
+                                               kStopPrompt + QStringLiteral("y"),
+                                               QStringLiteral("Unable to transmit command to device."),
+                                               QStringLiteral("Error initiating upload mode of device."), kFailure}));
+    EXPECT_TRUE(peer->codes().empty());
+    EXPECT_EQ(lib->opens, lib->closes);
+}
+
 TEST_F(Commands, CtrlCDuringTheCoolDownCancelsIt) {
     // Ctrl-C comes while the wait's first query runs: the wait ends before its first tick.
     lib->status_steps = {status(2), status(2), status(2, 0x01, 0x80, [] { interrupt::raise_flag(); })};

@@ -367,5 +367,70 @@ TEST_F(FrameLayerTest, OccasionalStrayFrameChangesNothing) {
         EXPECT_EQ(sequences(1), std::vector<int>{0}) << phase;
         EXPECT_EQ(sequences(2), (phase == 2 ? std::vector<int>{0, 0} : std::vector<int>{0})) << phase;
         EXPECT_EQ(sequences(3), std::vector<int>{0}) << phase;
+
+TEST_F(FrameLayerTest, EveryReadAndEveryReplyStartsFromZeros) {
+    // What an earlier use left in a buffer never shows through: not the sent message, not a
+    // longer reply, not a longer frame. A short data frame whose data count claims more than
+    // it carries must read zeros for the rest. The buffers are cleared by what was used,
+    // and by all of it when the library does not say how much it wrote.
+    for (const bool reports : {true, false}) {
+        lib.reports_written = reports;
+        lib.reads.clear();
+        message(7, 3000);  // 3,020 bytes of AB in the message buffer, sent and acknowledged
+        read(ack(1, 0));
+        read(ack(2, 0));
+        read(ack(3, 0));
+        ASSERT_TRUE(layer.send_message());
+
+        const Frame long_reply = device_message(8, Frame(5000, 0xCD));
+        read(device_frame(1, 1, 0, Frame(900, 0xEE)));  // a begin frame with stray bytes after it
+        read(device_frame(2, 1, 0, long_reply));
+        read(device_frame(3, 1, 0));
+        ASSERT_TRUE(layer.receive_message());
+        EXPECT_EQ(Frame(layer.message_buffer().begin(), layer.message_buffer().begin() + 5020), long_reply);
+
+        Frame short_frame = device_frame(2, 1, 0, {0x11, 0x22});
+        put_be(short_frame, 19, 40, 2);  // claims 40 data bytes
+        read(device_frame(1, 1, 0));
+        read(device_frame(9, 1, 0, Frame(4000, 0x77)));  // not a data frame: counted, and the next discarded
+        read(Frame(6000, 0x66));
+        read(short_frame);
+        read(device_frame(3, 1, 0));
+        ASSERT_TRUE(layer.receive_message()) << reports;
+        const Bytes& m = layer.message_buffer();
+        ASSERT_EQ(m.size(), 327681u);
+        // The 40 bytes from frame byte 23 on: the frame's own 6 bytes, then zeros.
+        Frame claimed(short_frame.begin() + 23, short_frame.end());
+        claimed.resize(40, 0);
+        EXPECT_EQ(Frame(m.begin(), m.begin() + 40), claimed) << reports;
+        EXPECT_EQ(std::count(m.begin() + 40, m.end(), 0), 327681 - 40) << reports;
+
+        // A message built after a reply is exactly the message.
+        message(9);
+        EXPECT_EQ(layer.message_buffer().size(), 20u);
+    }
+}
+
+TEST_F(FrameLayerTest, AReplyClearsAboutWhatItReceives) {
+    // After the first exchange has sized the buffers, a reply clears what the one before it
+    // wrote: the bytes it received, give or take a frame.
+    const Frame reply = device_message(8);
+    auto one_reply = [&] {
+        read(device_frame(1, 1, 0));
+        read(device_frame(2, 1, 0, reply));
+        read(device_frame(3, 1, 0));
+        return layer.receive_message();
+    };
+    ASSERT_TRUE(one_reply());
+    for (int k = 0; k < 3; ++k) {
+        message(9);
+        read(ack(1, 0));
+        read(ack(2, 0));
+        read(ack(3, 0));
+        ASSERT_TRUE(layer.send_message());
+        const std::uint64_t before = layer.bytes_zeroed();
+        ASSERT_TRUE(one_reply());
+        const std::uint64_t received = 27 + (27 + reply.size()) + 27;
+        EXPECT_LE(layer.bytes_zeroed() - before, 2 * received);
     }
 }

@@ -152,3 +152,43 @@ TEST(ProjectorSimWire, ScannerSplitsTheStreamLikeTheSystemsReader) {
     ASSERT_TRUE(item);
     EXPECT_EQ(item->type, StreamScanner::Item::kBadRequest);
 }
+
+TEST(ProjectorSimWire, LinePaceIsAUartClock) {
+    // 1,000 bytes a second: a byte every millisecond.
+    const double rate = 1000;
+    LinePace line;
+    line.start(10.0);
+    struct Step { double now; std::size_t due; } burst[] = {
+        {10.0, 0}, {10.0009, 0}, {10.001, 1}, {10.0049, 4}, {10.010, 10},
+    };
+    for (const Step& s : burst) EXPECT_EQ(line.due(s.now, rate), s.due) << s.now;
+
+    // Bytes taken late are still counted from the line's own clock: no allowance is lost or
+    // restarted when the reader wakes up late or in small steps.
+    line.take(3, rate);
+    EXPECT_EQ(line.due(10.010, rate), 7u);
+    EXPECT_DOUBLE_EQ(line.ready_at(7, rate), 10.010);
+    line.take(7, rate);
+
+    // A new burst on a line that is still busy (never idle) follows the last byte at once;
+    // start() does not move the clock.
+    line.start(10.020);
+    EXPECT_EQ(line.due(10.020, rate), 10u);
+    line.take(10, rate);
+    EXPECT_DOUBLE_EQ(line.ready_at(0, rate), 10.020);
+
+    // After the line went idle, a byte handed over later starts when it is handed over.
+    line.idle();
+    line.start(11.0);
+    EXPECT_EQ(line.due(11.0, rate), 0u);
+    EXPECT_EQ(line.due(11.0025, rate), 2u);
+    EXPECT_DOUBLE_EQ(line.ready_at(1, rate), 11.001);
+
+    // An idle line restarted before its clock (its last byte still crossing) keeps its clock.
+    LinePace busy;
+    busy.start(5.0);
+    busy.take(100, rate);  // ends at 5.1
+    busy.idle();
+    busy.start(5.05);
+    EXPECT_DOUBLE_EQ(busy.ready_at(1, rate), 5.101);
+}

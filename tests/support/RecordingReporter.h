@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <ostream>
+#include <vector>
 
 // Readable QString values in test failures.
 inline void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
@@ -23,6 +24,7 @@ public:
     QStringList events;
     std::deque<bool> answers;   // Yes = true; when empty every question is answered Yes
     int yields = 0;
+    std::vector<int> pauses;    // the length of every pause, in milliseconds; none is waited
 
     void message_box(const QString& text, const QString& caption = QString()) override {
         events << (caption.isEmpty() ? QStringLiteral("box: ") : QStringLiteral("box[%1]: ").arg(caption)) + text;
@@ -38,6 +40,7 @@ public:
         events << QStringLiteral("status %1: ").arg(icon) + text;
     }
     void yield() override { ++yields; }
+    void pause(int ms) override { pauses.push_back(ms); }
 
     // Only the message boxes' texts, innermost first.
     QStringList boxes() const {

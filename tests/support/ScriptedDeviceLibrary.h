@@ -5,6 +5,7 @@
 
 #include "device/DeviceLibrary.h"
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <string>
@@ -38,6 +39,7 @@ public:
     std::vector<Frame> sent_frames;
     std::deque<std::int32_t> send_results;   // default 1 (sent)
     std::deque<Read> reads;                  // default kTimeout
+    bool reports_written = true;             // get_data's out-value: the bytes written
     // Called after each frame that was sent; may push reads (a peer that answers).
     std::function<void(ScriptedDeviceLibrary&, const Frame&)> on_send;
 
@@ -95,7 +97,7 @@ public:
         }
         return r;
     }
-    std::int32_t get_data(std::int32_t, std::span<std::uint8_t> buffer, std::int32_t&) override {
+    std::int32_t get_data(std::int32_t, std::span<std::uint8_t> buffer, std::int32_t& out) override {
         calls.push_back("get_data");
         if (reads.empty()) {
             now_ms += read_timeout_ms;
@@ -104,8 +106,11 @@ public:
         Read rd = std::move(reads.front());
         reads.pop_front();
         now_ms += rd.result == kTimeout ? read_timeout_ms : read_ms;
-        if (rd.result == kOk)
-            for (std::size_t i = 0; i < rd.frame.size() && i < buffer.size(); ++i) buffer[i] = rd.frame[i];
+        if (rd.result == kOk) {
+            const std::size_t n = std::min(rd.frame.size(), buffer.size());
+            std::copy_n(rd.frame.begin(), n, buffer.begin());
+            if (reports_written) out = static_cast<std::int32_t>(n);
+        }
         return rd.result;
     }
 

@@ -134,3 +134,19 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
         EXPECT_EQ(rig.view.busy_changes, 2) << c.what;
     }
 }
+
+TEST(UploadDriver, WithoutItsOwnPauseItWaitsOneSecondInTheReporterBeforeTheFirstMessage) {
+    DriverRig rig;
+    std::size_t sent_before_pause = 99;
+    UploadDriver driver(rig.link, rig.reporter, rig.view);  // the pause of the real program
+    rig.lib.on_send = [&, peer_side = rig.lib.on_send](ScriptedDeviceLibrary& l, const ScriptedDeviceLibrary::Frame& f) {
+        if (sent_before_pause == 99) sent_before_pause = rig.reporter.pauses.size();
+        peer_side(l, f);
+    };
+    rig.file(0, "ONE", 40);
+    const QString path = rig.vcf.name("Release").version("0123").write(rig.dir.path(), "R.PJV");
+    VersionControlRecord record{};
+    ASSERT_TRUE(driver.upload_version(record, path));
+    EXPECT_EQ(rig.reporter.pauses, std::vector<int>{1000});
+    EXPECT_EQ(sent_before_pause, 1u);  // the pause came before the first frame
+}

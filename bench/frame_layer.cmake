@@ -1,0 +1,1 @@
+halvern_bench(bench_frame_layer SOURCES frame_layer.cpp LIBS halvern_link)
