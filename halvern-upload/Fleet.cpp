@@ -230,7 +230,7 @@ public:
     void yield() override {}
     // A wait of this port alone: asleep, and cut short when the fleet stops. It never reads
     // the Ctrl-C pipe, which is the main thread's.
-    void pause(int ms) { fleet_.sleep(port_, ms); }
+    void pause(int ms) override { fleet_.sleep(port_, ms); }
 
     const std::optional<StatusLine>& last_status() const { return last_status_; }
     void forget_status() { last_status_.reset(); }
