@@ -23,6 +23,7 @@ public:
     bool question(const QString&, const QString&) override { return false; }
     void show_status(int, const QString&) override {}
     void yield() override {}
+    void pause(int) override {}
 };
 
 inline const QString& scratch_directory() {
