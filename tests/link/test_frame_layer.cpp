@@ -367,6 +367,8 @@ TEST_F(FrameLayerTest, OccasionalStrayFrameChangesNothing) {
         EXPECT_EQ(sequences(1), std::vector<int>{0}) << phase;
         EXPECT_EQ(sequences(2), (phase == 2 ? std::vector<int>{0, 0} : std::vector<int>{0})) << phase;
         EXPECT_EQ(sequences(3), std::vector<int>{0}) << phase;
+    }
+}
 
 TEST_F(FrameLayerTest, EveryReadAndEveryReplyStartsFromZeros) {
     // What an earlier use left in a buffer never shows through: not the sent message, not a
