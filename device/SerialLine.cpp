@@ -3,11 +3,14 @@
 
 #include "device/SerialLine.h"
 
-
 #include <QThread>
 
+#include <algorithm>
 #include <cerrno>
+#include <thread>
+
 #include <fcntl.h>
+#include <linux/serial.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -24,6 +27,22 @@ int remaining_ms(const QDeadlineTimer& deadline) {
 }
 
 }  // namespace
+
+std::int32_t wait_for_output_queue(const std::function<int()>& queued, std::int32_t baud_rate,
+                                   const QDeadlineTimer& deadline,
+                                   const std::function<void(std::chrono::microseconds)>& sleep) {
+    using std::chrono::microseconds;
+    const std::int64_t rate = std::max<std::int32_t>(baud_rate, 1);
+    for (int n = queued(); n > 0; n = queued()) {
+        if (deadline.hasExpired()) return kWriteFault;
+        // The time the queued bytes take on the line, at least a tenth of a millisecond and
+        // never past the deadline.
+        const std::int64_t line_us = std::int64_t(n) * 10 * 1'000'000 / rate;
+        const std::int64_t left_us = std::max<std::int64_t>(deadline.remainingTimeNSecs() / 1000, 0);
+        sleep(microseconds(std::clamp<std::int64_t>(line_us, 100, std::max<std::int64_t>(left_us, 100))));
+    }
+    return kOk;
+}
 
 SerialLine::SerialLine(QString path) : path_(std::move(path)) {}
 
@@ -76,7 +95,27 @@ std::int32_t SerialLine::open(std::int32_t baud_rate, std::int32_t /*timeout_ms*
         !serial_.setParity(QSerialPort::NoParity) || !serial_.setStopBits(QSerialPort::OneStop) ||
         !serial_.setFlowControl(QSerialPort::NoFlowControl))
         return fail(kInvalidParameter, PortTrouble::kNone);
+    set_low_latency();
     return kOk;
+}
+
+void SerialLine::set_low_latency() {
+    serial_struct serial {};
+    if (::ioctl(descriptor(), TIOCGSERIAL, &serial) != 0) return;  // a pseudo-terminal, a network tty
+    if (serial.flags & ASYNC_LOW_LATENCY) return;
+    const int before = serial.flags;
+    serial.flags |= ASYNC_LOW_LATENCY;
+    if (::ioctl(descriptor(), TIOCSSERIAL, &serial) == 0) flags_before_ = before;
+}
+
+void SerialLine::restore_latency() {
+    if (flags_before_ < 0) return;
+    serial_struct serial {};
+    if (::ioctl(descriptor(), TIOCGSERIAL, &serial) == 0) {
+        serial.flags = (serial.flags & ~ASYNC_LOW_LATENCY) | (flags_before_ & ASYNC_LOW_LATENCY);
+        ::ioctl(descriptor(), TIOCSSERIAL, &serial);
+    }
+    flags_before_ = -1;
 }
 
 std::int32_t SerialLine::set_baud_rate(std::int32_t baud_rate) {
@@ -96,12 +135,12 @@ std::int32_t SerialLine::write(const char* data, qsizetype size, const QDeadline
     }
     // The driver's own output queue: wait until it is empty, within the same bound.
     const int fd = descriptor();
-    int queued = 0;
-    while (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        if (deadline.hasExpired()) return kWriteFault;
-        QThread::msleep(1);
-    }
-    return kOk;
+    return wait_for_output_queue(
+        [fd] {
+            int queued = 0;
+            return ::ioctl(fd, TIOCOUTQ, &queued) == 0 ? queued : -1;
+        },
+        serial_.baudRate(), deadline, [](std::chrono::microseconds t) { std::this_thread::sleep_for(t); });
 }
 
 std::int32_t SerialLine::read(QByteArray& into, const QDeadlineTimer& deadline) {
@@ -127,7 +166,10 @@ void SerialLine::discard_input() {
 }
 
 void SerialLine::close() {
-    if (serial_.isOpen()) serial_.close();
+    if (serial_.isOpen()) {
+        restore_latency();
+        serial_.close();
+    }
     if (lock_fd_ >= 0) {
         ::close(lock_fd_);  // releases the lock
         lock_fd_ = -1;
