@@ -1,4 +1,4 @@
-# Shared by the parts of bench/parts/: releases, the simulated projector, measured runs and
+# Shared by the suites of bench/suites/: releases, the simulated projector, measured runs and
 # table rows. Sourced with ROOT and BENCH_BUILD set (bench/run.sh sets both).
 set -euo pipefail
 : "${ROOT:?}" "${BENCH_BUILD:?}"
@@ -56,7 +56,7 @@ timed() {
 # median of the numbers on standard input.
 median() { sort -g | awk '{v[NR]=$1} END {if (NR==0) print "nan"; else if (NR%2) print v[(NR+1)/2]; else print (v[NR/2]+v[NR/2+1])/2}'; }
 
-# row FIGURE VALUE TARGET MET COMMAND: one line of a part's table.
+# row FIGURE VALUE TARGET MET COMMAND: one line of a suite's table.
 row() { printf '| %s | %s | %s | %s | `%s` |\n' "$1" "$2" "$3" "$4" "$5"; }
 table_head() {
   echo "| Figure | Measured | Target | Met | Reproduce |"

@@ -213,7 +213,7 @@ void read_with_reader(benchmark::State& state, const TestFile* f) {
 
 // One whole run of a tool: its CPU (user + system). Its peak resident set cannot be taken
 // here (a child started from this process inherits this process's high-water mark);
-// bench/parts/10-reader.sh takes it with /usr/bin/time.
+// bench/suites/10-reader.sh takes it with /usr/bin/time.
 void run_tool(benchmark::State& state, const std::vector<std::string>& argv) {
     for (auto _ : state) {
         std::vector<char*> args;

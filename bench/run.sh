@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release (build-bench/), runs every part of bench/parts/ in name
-# order and writes docs/performance.md: each part prints its own Markdown section (a table of
+# Builds the benchmarks in Release (build-bench/), runs every suite of bench/suites/ in name
+# order and writes docs/performance.md: each suite prints its own Markdown section (a table of
 # figures, targets, met or missed, and the command that reproduces each) on stdout.
-#   bash bench/run.sh            all parts
-#   bash bench/run.sh 20 40      only the parts whose names start with these prefixes, printed
+#   bash bench/run.sh            all suites
+#   bash bench/run.sh 20 40      only the suites whose names start with these prefixes, printed
 #                                on stdout (docs/performance.md is left alone)
-# Not part of .ci/run; it takes a few minutes.
+# Not suite of .ci/run; it takes a few minutes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -28,16 +28,16 @@ trap 'rm -f "$TMP"' EXIT
   echo "a median of the runs named beside it; ratios come from runs made in turn in the same script."
   echo
 } >"$TMP"
-for part in "$ROOT"/bench/parts/*.sh; do
-  [ -e "$part" ] || continue
-  name=$(basename "$part")
+for suite in "$ROOT"/bench/suites/*.sh; do
+  [ -e "$suite" ] || continue
+  name=$(basename "$suite")
   if [ $# -gt 0 ]; then
     keep=0
     for p in "$@"; do [[ $name == "$p"* ]] && keep=1; done
     [ $keep -eq 1 ] || continue
   fi
   echo "== $name" >&2
-  bash "$part" >>"$TMP"
+  bash "$suite" >>"$TMP"
   echo >>"$TMP"
 done
 if [ -f "$ROOT/bench/notes.md" ]; then cat "$ROOT/bench/notes.md" >>"$TMP"; fi

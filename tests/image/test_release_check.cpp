@@ -5,7 +5,7 @@
 #include "VersionFileBuilder.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SRecords.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 
 #include <QTemporaryDir>
 

@@ -7,7 +7,7 @@
 
 #include "VersionFileBuilder.h"
 #include "tests/support/RecordingReporter.h"
-#include "tests/support/SpecialFiles.h"
+#include "tests/support/NonRegularFiles.h"
 
 #include <QTemporaryDir>
 
@@ -59,7 +59,7 @@ const QByteArray kRecords = "S1130000000102030405060708090A0B0C0D0E0F74\r\nS9030
 
 }  // namespace
 
-TEST(SpecialFiles, NameMotCountsOnlyAsARegularFile) {
+TEST(NonRegularFiles, NameMotCountsOnlyAsARegularFile) {
     for (const auto& c : kKinds) {
         SCOPED_TRACE(c.label);
         QTemporaryDir dir;
@@ -87,7 +87,7 @@ TEST(SpecialFiles, NameMotCountsOnlyAsARegularFile) {
     }
 }
 
-TEST(SpecialFiles, ReleaseIsListedAndReadOnlyAsARegularFile) {
+TEST(NonRegularFiles, ReleaseIsListedAndReadOnlyAsARegularFile) {
     const QByteArray release = VersionFileBuilder().name("Special").version("0102").bytes();
     for (const auto& c : kKinds) {
         SCOPED_TRACE(c.label);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Motorola reader against objcopy and srec_cat: prints a Markdown section.
 # Runs from bench/run.sh (ROOT and BENCH_BUILD set), or alone after a bench build:
-#   ROOT=$PWD BENCH_BUILD=$PWD/build-bench bash bench/parts/10-reader.sh
+#   ROOT=$PWD BENCH_BUILD=$PWD/build-bench bash bench/suites/10-reader.sh
 set -euo pipefail
 ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 BENCH_BUILD=${BENCH_BUILD:-$ROOT/build-bench}

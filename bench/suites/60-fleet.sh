@@ -4,7 +4,7 @@
 # waiting out a cool-down. Prints a Markdown section: figure, target, met or missed, and the
 # command that reproduces it. Needs the programs of $BENCH_BUILD (bench/run.sh builds them)
 # and /usr/bin/time.
-#   FLEET_RUNS=3 bash bench/parts/60-fleet.sh    median of three runs of each timed upload
+#   FLEET_RUNS=3 bash bench/suites/60-fleet.sh    median of three runs of each timed upload
 set -euo pipefail
 ROOT=${ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}
 BENCH_BUILD=${BENCH_BUILD:-$ROOT/build-bench}
