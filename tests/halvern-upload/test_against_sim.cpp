@@ -583,11 +583,13 @@ TEST_F(Program, CtrlCDuringTransfersAsksOnceForTheWholeFleet) {
 class OnTerminal {
 public:
     OnTerminal(const QProcessEnvironment& environment, const QStringList& arguments) {
-        QStringList command{QStringLiteral(HALVERN_UPLOAD_PATH)};
-        command += arguments;
+        // script(1) runs the command through $SHELL -c; exec makes the program the terminal's foreground
+        // process itself, so that Ctrl-C reaches it alone and not a shell that dies of it first (dash does).
+        QString command = QStringLiteral("exec ") + quoted(QStringLiteral(HALVERN_UPLOAD_PATH));
+        for (const QString& argument : arguments) command += QLatin1Char(' ') + quoted(argument);
         process_.setProcessEnvironment(environment);
         process_.start(QStringLiteral("script"), {QStringLiteral("-q"), QStringLiteral("-e"), QStringLiteral("-c"),
-                                                  command.join(QLatin1Char(' ')), QStringLiteral("/dev/null")});
+                                                  command, QStringLiteral("/dev/null")});
     }
     static bool available() { return !QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty(); }
     // Waits until the terminal has shown text count times.
@@ -614,6 +616,10 @@ public:
     QByteArray shown;
 
 private:
+    static QString quoted(QString word) {
+        word.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+        return QLatin1Char('\'') + word + QLatin1Char('\'');
+    }
     QProcess process_;
 };
 
