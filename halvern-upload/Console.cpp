@@ -3,6 +3,7 @@
 #include "halvern-upload/Interrupt.h"
 
 #include <cerrno>
+#include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -24,6 +25,20 @@ void write_all(int fd, const QByteArray& bytes) {
 }
 
 }  // namespace
+
+bool StdConsole::wait_for_input() {
+    // Ctrl-C may reach any thread of the program, or come between the prompt and the read:
+    // the interrupt's own descriptor is watched beside the input, so that it is never missed.
+    for (;;) {
+        if (interrupt::pending()) return false;
+        pollfd watched[2] = {{0, POLLIN, 0}, {interrupt::wake_descriptor(), POLLIN, 0}};
+        const int n = ::poll(watched, watched[1].fd >= 0 ? 2 : 1, -1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || watched[0].revents != 0) return true;  // input, its end or its error: read() tells
+        if (interrupt::pending()) return false;
+        interrupt::clear_wakes();  // a wake-up whose Ctrl-C has been dealt with already
+    }
+}
 
 StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) == 1) {}
 
@@ -79,6 +94,7 @@ std::optional<QString> StdConsole::read_answer() {
     // Read byte by byte so that nothing typed after the line end is taken from the terminal.
     std::string text;
     for (;;) {
+        if (interrupt_ends_answer_ && !wait_for_input()) return std::nullopt;
         char c = 0;
         const ssize_t n = ::read(0, &c, 1);
         if (n < 0 && errno == EINTR && interrupt_ends_answer_ && interrupt::pending()) return std::nullopt;

@@ -61,6 +61,8 @@ private:
     bool input_tty_ = false;
     bool open_line_ = false;  // a prompt or a progress line waits for its line end
     int block_lines_ = 0;     // lines of the block drawn last, right above the cursor
+    // Until input is there (true) or Ctrl-C came (false).
+    bool wait_for_input();
     bool interrupt_ends_answer_ = false;
 };
 

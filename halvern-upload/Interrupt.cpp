@@ -77,6 +77,13 @@ void raise_flag() {
     }
 }
 
+int wake_descriptor() {
+    make_pipe();
+    return g_pipe[0];
+}
+
+void clear_wakes() { drain(); }
+
 bool wait(int ms) {
     make_pipe();
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -18,6 +18,11 @@ bool pending();
 void raise_flag();
 // Waits up to ms milliseconds; true when Ctrl-C came (the flag is then taken).
 bool wait(int ms);
+// A descriptor that becomes readable when Ctrl-C comes, whichever thread the signal reached;
+// for poll() beside other descriptors. -1 when it could not be made.
+int wake_descriptor();
+// Empties wake_descriptor() of wake-ups whose flag has been taken already.
+void clear_wakes();
 
 // Guards the projector for the lifetime of the object, then restores what was before.
 class Guard {
