@@ -20,8 +20,8 @@ void UploadCommand::run(const QString& selected_line, bool emergency) {
         reporter_.show_status(3, kUnreadableRelease);
         return;
     }
-    if (emergency)
-        run_emergency(record);
+    if (emergency)  // the projector cannot answer: straight to the transfer
+        transfer(record);
     else
         run_normal(selected_line, record);
 }
@@ -31,7 +31,7 @@ void UploadCommand::stop(int icon, const QString& text) {
     connection_.close_serial_port();
 }
 
-void UploadCommand::run_emergency(VersionControlRecord& record) {
+void UploadCommand::transfer(VersionControlRecord& record) {
     state_.clear_device_reply();
     if (connection_.open_serial_port(state_.serial_handle, state_.port_name, 38400, 30000) != 0) {
         reporter_.show_status(3, QStringLiteral("Unable to set baud rate to 38.4 kbps"));
@@ -97,21 +97,7 @@ void UploadCommand::run_normal(const QString& selected_line, VersionControlRecor
         return stop(3, kUnreadableRelease);
 
     connection_.close_serial_port();
-    state_.clear_device_reply();
-    if (connection_.open_serial_port(state_.serial_handle, state_.port_name, 38400, 30000) != 0) {
-        reporter_.show_status(3, QStringLiteral("Unable to set baud rate to 38.4 kbps"));
-        return;
-    }
-
-    const bool uploaded = steps_.upload_version(record);
-    view_.close_progress();
-    if (uploaded) {
-        reporter_.show_status(1, kUploadSuccess);
-        connection_.close_serial_port();
-    } else {
-        connection_.close_serial_port();
-        reporter_.show_status(3, kUploadFailure);
-    }
+    transfer(record);
 }
 
 }  // namespace halvern

@@ -40,8 +40,9 @@ public:
     void run(const QString& selected_line, bool emergency);
 
 private:
-    void run_emergency(VersionControlRecord& record);
     void run_normal(const QString& selected_line, VersionControlRecord& record);
+    // At the transfer rate: every image of the release, then the line that says how it went.
+    void transfer(VersionControlRecord& record);
     // show_status, close the port, end.
     void stop(int icon, const QString& text);
 
