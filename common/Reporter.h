@@ -4,6 +4,7 @@
 // loop and waits that sleep in it. The windows implement it with Qt; tests implement it with a recorder.
 
 #include <QString>
+#include <QStringList>
 
 namespace halvern {
 
@@ -23,6 +24,18 @@ public:
     // is handled (a click, Ctrl-C), but the wait uses no processor time of its own. Returns
     // once the time is up.
     virtual void pause(int ms) = 0;
+};
+
+// No one in front of a screen: every box is kept, every question answered No, nothing waits.
+// For checks made before anything is sent, whose boxes are shown afterwards or not at all.
+class CollectingReporter : public Reporter {
+public:
+    QStringList boxes;
+    void message_box(const QString& text, const QString& = QString()) override { boxes << text; }
+    bool question(const QString&, const QString& = QString()) override { return false; }
+    void show_status(int, const QString&) override {}
+    void yield() override {}
+    void pause(int) override {}
 };
 
 }  // namespace halvern

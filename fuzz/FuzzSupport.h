@@ -1,6 +1,6 @@
 #pragma once
-// What the file-reader fuzz targets share: a reporter that keeps the last box, and a scratch
-// directory that lives as long as the fuzzing process.
+// What the file-reader fuzz targets share: a scratch directory that lives as long as the
+// fuzzing process, and the writing of its files.
 
 #include "common/Reporter.h"
 
@@ -15,16 +15,6 @@
 #include <cstdint>
 
 namespace halvern::fuzz {
-
-class KeepingReporter : public Reporter {
-public:
-    QStringList boxes;
-    void message_box(const QString& text, const QString&) override { boxes << text; }
-    bool question(const QString&, const QString&) override { return false; }
-    void show_status(int, const QString&) override {}
-    void yield() override {}
-    void pause(int) override {}
-};
 
 inline const QString& scratch_directory() {
     static QTemporaryDir dir;

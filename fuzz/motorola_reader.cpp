@@ -103,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray text = fuzz::bytes_of(data, size);
     fuzz::write_file(dir, QStringLiteral("IMG.mot"), text);
 
-    fuzz::KeepingReporter reporter;
+    CollectingReporter reporter;
     ImageBuffer image;
     MotorolaFileSummary summary;
     const bool ok = read_motorola_file(QStringLiteral("IMG.mot"), dir, image, start, end, reporter, &summary);

@@ -84,13 +84,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     Lines lines;
-    fuzz::KeepingReporter reporter;
+    CollectingReporter reporter;
     ReleaseCatalogue catalogue;
     catalogue.list_versions(lines, work, reporter, {});
     if (lines.lines.size() != catalogue.version_files.size()) std::abort();
     for (const QString& path : catalogue.version_files) {
         if (!is_regular_file(path)) std::abort();
-        fuzz::KeepingReporter check;
+        CollectingReporter check;
         std::vector<ReleaseFileCheck> files;
         const bool accepted = check_release(path, work, check, &files);
         if (accepted && !check.boxes.isEmpty()) std::abort();

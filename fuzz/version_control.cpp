@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes = fuzz::bytes_of(data, size);
     const QString path = fuzz::write_file(dir, QStringLiteral("R.PJV"), bytes);
 
-    fuzz::KeepingReporter reporter;
+    CollectingReporter reporter;
     VersionControlRecord record{};
     ProgressTotals totals;
     const bool ok = read_version_control_file(path, dir, record, totals, reporter);

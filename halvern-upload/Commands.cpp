@@ -37,17 +37,6 @@ void say_why_the_port_did_not_open(Console& console, const DeviceLibrary& librar
     if (!why.isEmpty()) console.line(kProgram + QStringLiteral(": ") + why);
 }
 
-// Collects the boxes of a check made before anything is sent.
-class CollectingReporter : public Reporter {
-public:
-    QStringList boxes;
-    void message_box(const QString& text, const QString&) override { boxes << text; }
-    bool question(const QString&, const QString&) override { return false; }
-    void show_status(int, const QString&) override {}
-    void yield() override {}
-    void pause(int) override {}
-};
-
 AppState state_for(const RunSettings& settings) {
     AppState state;
     state.working_directory = settings.working_directory;
