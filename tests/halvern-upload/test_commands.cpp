@@ -48,7 +48,7 @@ public:
         if (pending_) lines << *pending_ + answer;
         pending_.reset();
     }
-    void redraw(const QString& text) override { lines << QStringLiteral("redraw: ") + text; }
+    void redraw(const QString& text) override { lines << "redraw: " + text; }
     void out(const QString& text) override { outs << text; }
     std::optional<QString> read_answer() override {
         if (typed.empty()) return std::nullopt;
@@ -108,29 +108,27 @@ ScriptedDeviceLibrary::Step status(std::uint8_t value, std::uint8_t bcd_high = 0
 }
 ScriptedDeviceLibrary::Step failing(std::int32_t result) { return {result, {}}; }
 
-const QString kConfirm =
-    QStringLiteral("Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] ");
-const QString kPowerOff =
-    QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] ");
-const QString kStopPrompt = kStopQuestion + QStringLiteral(" [y/N] ");
-const QString kSuccess = QStringLiteral("The operating system has been uploaded successfully!");
-const QString kFailure = QStringLiteral("There was an error uploading the operating system to the device.");
-const QString kCoolText = QStringLiteral(
-    "This projector needs time to cool down before it can start receiving the operating system from the pc.");
+const QString kConfirm = "Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] ";
+const QString kPowerOff = "Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] ";
+const QString kStopPrompt = kStopQuestion + " [y/N] ";
+const QString kSuccess = "The operating system has been uploaded successfully!";
+const QString kFailure = "There was an error uploading the operating system to the device.";
+const QString kCoolText =
+    "This projector needs time to cool down before it can start receiving the operating system from the pc.";
 
 class Commands : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         ASSERT_EQ(QProcess::execute(QStringLiteral(SAMPLE_RELEASE_PATH), {rel()}), 0);
+        no_interrupt();
+    }
+    void TearDown() override { no_interrupt(); }
+    static void no_interrupt() {
         interrupt::take();
         interrupt::set_guarded(false);
     }
-    void TearDown() override {
-        interrupt::take();
-        interrupt::set_guarded(false);
-    }
-    QString rel() const { return dir.filePath(QStringLiteral("rel")); }
+    QString rel() const { return dir.filePath("rel"); }
 
     int run(const QStringList& arguments) {
         Environment env{console, settings, dir.path(),
@@ -142,8 +140,7 @@ protected:
     }
     // An upload of DEMO.PJV on COM1, with the given options in front.
     int upload(QStringList options) {
-        options << QStringLiteral("--port") << QStringLiteral("COM1") << QStringLiteral("--dir") << rel()
-                << QStringLiteral("DEMO.PJV");
+        options << "--port" << "COM1" << "--dir" << rel() << "DEMO.PJV";
         return run(options);
     }
     // A projector in standby that accepts upload mode.
@@ -152,7 +149,6 @@ protected:
         lib->upload_mode_steps = {status(1)};
     }
 
-    QTemporaryDir dir;
     // A fresh projector: the peer answers on the library it was made with.
     void reset_device() {
         peer.reset();
@@ -160,10 +156,11 @@ protected:
         peer = std::make_unique<LinkPeer>(*lib);
     }
 
+    QTemporaryDir dir;
     std::unique_ptr<ScriptedDeviceLibrary> lib = std::make_unique<ScriptedDeviceLibrary>();
     std::unique_ptr<LinkPeer> peer = std::make_unique<LinkPeer>(*lib);
     FakeConsole console;
-    SettingsStore settings{dir.filePath(QStringLiteral("user.ini"))};
+    SettingsStore settings{dir.filePath("user.ini")};
     test::ScriptedPortList ports;
 };
 
@@ -200,8 +197,7 @@ TEST_F(Commands, EveryEndingOfTheRoadHasItsExitStatus) {
         console = FakeConsole();
         standby_device();
         c.setup(*lib, *peer);
-        EXPECT_EQ(upload({QStringLiteral("--yes"), QStringLiteral("--test-poll-interval-ms"), QStringLiteral("1")}),
-                  c.code);
+        EXPECT_EQ(upload({"--yes", "--test-poll-interval-ms", "1"}), c.code);
         ASSERT_FALSE(console.lines.isEmpty());
         EXPECT_EQ(console.lines.last(), QString::fromUtf8(c.last_line));
         EXPECT_EQ(lib->opens, lib->closes) << "every open port is closed";
@@ -211,17 +207,17 @@ TEST_F(Commands, EveryEndingOfTheRoadHasItsExitStatus) {
 TEST_F(Commands, WithoutTerminalOrYesNothingIsOpened) {
     standby_device();
     EXPECT_EQ(upload({}), kExitDeclined);
-    EXPECT_EQ(console.lines, QStringList{kConfirm + QStringLiteral("n")});
+    EXPECT_EQ(console.lines, QStringList{kConfirm + "n"});
     EXPECT_TRUE(lib->calls.empty());
 }
 
 TEST_F(Commands, PowerOffAnsweredNoOnTheTerminal) {
     lib->status_steps = {status(1)};
     console.input_terminal = true;
-    console.typed = {QStringLiteral("Y"), QStringLiteral("maybe"), QStringLiteral("no")};
+    console.typed = {"Y", "maybe", "no"};
     EXPECT_EQ(upload({}), kExitDeclined);
-    EXPECT_EQ(console.lines, (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
-                                          kPowerOff + QStringLiteral("maybe"), kPowerOff + QStringLiteral("no")}));
+    EXPECT_EQ(console.lines,
+              (QStringList{kConfirm + "y", "Starting upload...", kPowerOff + "maybe", kPowerOff + "no"}));
     EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "request_standby_mode"), 0);
     EXPECT_EQ(lib->closes, 1);
 }
@@ -229,16 +225,9 @@ TEST_F(Commands, PowerOffAnsweredNoOnTheTerminal) {
 TEST_F(Commands, CoolDownPrintsTheRemainingTimeUntilStandby) {
     lib->status_steps = {status(1), status(2), status(2, 0x00, 0x15), status(2, 0x00, 0x10), status(0), status(0)};
     lib->upload_mode_steps = {status(1)};
-    EXPECT_EQ(upload({QStringLiteral("--yes"), QStringLiteral("--test-poll-interval-ms=1")}), kExitOk);
-    EXPECT_EQ(console.messages(), (QStringList{
-                                      kConfirm + QStringLiteral("y"),
-                                      QStringLiteral("Starting upload..."),
-                                      kPowerOff + QStringLiteral("y"),
-                                      kCoolText,
-                                      QStringLiteral("Remaining Time: 0 min 15 s"),
-                                      QStringLiteral("Remaining Time: 0 min 10 s"),
-                                      kSuccess,
-                                  }));
+    EXPECT_EQ(upload({"--yes", "--test-poll-interval-ms=1"}), kExitOk);
+    EXPECT_EQ(console.messages(), (QStringList{kConfirm + "y", "Starting upload...", kPowerOff + "y", kCoolText,
+                                               "Remaining Time: 0 min 15 s", "Remaining Time: 0 min 10 s", kSuccess}));
 }
 
 TEST_F(Commands, CtrlCDuringThePauseBeforeTheFirstMessage) {
@@ -247,12 +236,11 @@ TEST_F(Commands, CtrlCDuringThePauseBeforeTheFirstMessage) {
     lib->status_steps = {status(0), status(0), status(0)};
     lib->upload_mode_steps = {status(1, 0, 0, [] { interrupt::raise_flag(); })};
     console.input_terminal = true;
-    console.typed = {QStringLiteral("y"), QStringLiteral("y")};
+    console.typed = {"y", "y"};
     EXPECT_EQ(upload({}), kExitTransferFailed);
-    EXPECT_EQ(console.messages(), (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
-                                               kStopPrompt + QStringLiteral("y"),
-                                               QStringLiteral("Unable to transmit command to device."),
-                                               QStringLiteral("Error initiating upload mode of device."), kFailure}));
+    EXPECT_EQ(console.messages(),
+              (QStringList{kConfirm + "y", "Starting upload...", kStopPrompt + "y", "Unable to transmit command to device.",
+                           "Error initiating upload mode of device.", kFailure}));
     EXPECT_TRUE(peer->codes().empty());
     EXPECT_EQ(lib->opens, lib->closes);
 }
@@ -260,95 +248,86 @@ TEST_F(Commands, CtrlCDuringThePauseBeforeTheFirstMessage) {
 TEST_F(Commands, CtrlCDuringTheCoolDownCancelsIt) {
     // Ctrl-C comes while the wait's first query runs: the wait ends before its first tick.
     lib->status_steps = {status(2), status(2), status(2, 0x01, 0x80, [] { interrupt::raise_flag(); })};
-    EXPECT_EQ(upload({QStringLiteral("--yes")}), kExitCoolDownCancelled);
-    EXPECT_EQ(console.lines, (QStringList{kConfirm + QStringLiteral("y"), QStringLiteral("Starting upload..."),
-                                          kCoolText, QStringLiteral("Remaining Time: 3 min 0 s"),
-                                          QStringLiteral("User canceled device cool down.")}));
+    EXPECT_EQ(upload({"--yes"}), kExitCoolDownCancelled);
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + "y", "Starting upload...", kCoolText, "Remaining Time: 3 min 0 s",
+                                          "User canceled device cool down."}));
     EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "query_upload_status"), 3);
     EXPECT_EQ(lib->opens, lib->closes);
 }
 
-// Ctrl-C while the first block is flashed; the stop question is answered as given.
-class StopDuringTransfer : public Commands {
-protected:
-    void press_ctrl_c_at_first_flash() {
-        auto peer_side = lib->on_send;
-        lib->on_send = [this, peer_side](ScriptedDeviceLibrary& l, const ScriptedDeviceLibrary::Frame& f) {
+// Ctrl-C while the first block is flashed: the stop question is asked once and answered as
+// given; without a terminal it is not taken, even with --yes.
+TEST_F(Commands, CtrlCDuringTheTransferAsksWhetherToStop) {
+    const struct {
+        bool terminal;
+        QString typed;  // on the terminal
+        QStringList options;
+        int code;
+        QStringList messages;
+    } cases[] = {
+        {true, "y", {"--emergency"}, kExitTransferFailed,
+         {kStopPrompt + "y", "Unable to transmit command to device.", "Unable to transmit data.",
+          "Error sending frame 2 of BOOT.mot file.", "Error uploading BOOT.mot", kFailure}},
+        {true, "", {"--emergency"}, kExitOk, {kStopPrompt, kSuccess}},  // Enter: the default, No
+        {false, "", {"--emergency", "--yes"}, kExitOk, {kStopPrompt + "n", kSuccess}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.messages.first().toStdString());
+        no_interrupt();
+        reset_device();
+        console = FakeConsole();
+        console.input_terminal = c.terminal;
+        if (c.terminal) console.typed = {c.typed};
+        bool pressed = false;
+        lib->on_send = [this, &pressed, peer_side = lib->on_send](ScriptedDeviceLibrary& l,
+                                                                   const ScriptedDeviceLibrary::Frame& f) {
             peer_side(l, f);
             if (!pressed && !peer->messages.empty() && peer->messages.back().code == 9) {
                 pressed = true;
                 interrupt::raise_flag();
             }
         };
+        EXPECT_EQ(upload(c.options), c.code);
+        EXPECT_EQ(console.messages(), c.messages);
+        EXPECT_EQ(lib->opens, 1);
+        EXPECT_EQ(lib->closes, 1);
+        // A confirmed stop sends nothing after the flash it came in.
+        if (c.code != kExitOk) {
+            EXPECT_EQ(peer->codes(), (std::vector<int>{1, 3, 5, 7, 9}));
+        }
     }
-    bool pressed = false;
-};
-
-TEST_F(StopDuringTransfer, ConfirmedStopSendsNothingMoreAndFails) {
-    press_ctrl_c_at_first_flash();
-    console.input_terminal = true;
-    console.typed = {QStringLiteral("y")};
-    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitTransferFailed);
-    EXPECT_EQ(console.messages(), (QStringList{
-                                      kStopPrompt + QStringLiteral("y"),
-                                      QStringLiteral("Unable to transmit command to device."),
-                                      QStringLiteral("Unable to transmit data."),
-                                      QStringLiteral("Error sending frame 2 of BOOT.mot file."),
-                                      QStringLiteral("Error uploading BOOT.mot"),
-                                      kFailure,
-                                  }));
-    EXPECT_EQ(peer->codes(), (std::vector<int>{1, 3, 5, 7, 9}));
-    EXPECT_EQ(lib->opens, 1);
-    EXPECT_EQ(lib->closes, 1);
-}
-
-TEST_F(StopDuringTransfer, DeclinedStopCarriesOn) {
-    press_ctrl_c_at_first_flash();
-    console.input_terminal = true;
-    console.typed = {QStringLiteral("")};  // Enter: the default, No
-    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitOk);
-    EXPECT_EQ(console.messages(), (QStringList{kStopPrompt, kSuccess}));
-}
-
-TEST_F(StopDuringTransfer, WithoutTerminalTheStopIsNotTakenEvenWithYes) {
-    press_ctrl_c_at_first_flash();
-    EXPECT_EQ(upload({QStringLiteral("--emergency"), QStringLiteral("--yes")}), kExitOk);
-    EXPECT_EQ(console.messages(), (QStringList{kStopPrompt + QStringLiteral("n"), kSuccess}));
 }
 
 TEST_F(Commands, ProgressLinesEveryTenthWhenNotATerminal) {
     lib->status_steps.clear();
-    EXPECT_EQ(upload({QStringLiteral("--emergency")}), kExitOk);
+    EXPECT_EQ(upload({"--emergency"}), kExitOk);
     QStringList percents;
     for (const QString& l : console.lines)
         if (l.startsWith(QLatin1String("Uploaded "))) percents << l.mid(9, 4).trimmed();
     // BOOT, MAIN and DATA: 3, 4 and 1 blocks of 16364 bytes over a total of 83,730 bytes.
-    EXPECT_EQ(percents, (QStringList{QStringLiteral("19%"), QStringLiteral("39%"), QStringLiteral("58%"),
-                                     QStringLiteral("78%"), QStringLiteral("97%"), QStringLiteral("100%")}));
+    EXPECT_EQ(percents, (QStringList{"19%", "39%", "58%", "78%", "97%", "100%"}));
     EXPECT_EQ(console.lines.last(), kSuccess);
 }
 
 TEST_F(Commands, SettingsGiveTheDefaultsAndAreOnlyRead) {
-    settings.set_startup(QStringLiteral("Port"), QStringLiteral("COM3"));
-    settings.set_startup(QStringLiteral("Baud Rate"), QStringLiteral("19200"));
-    settings.set_startup(QStringLiteral("Working Directory"), rel());
-    settings.set(QStringLiteral("Ports"), QStringLiteral("COM3"), QStringLiteral("/dev/ttyUSB7"));
+    settings.set_startup("Port", "COM3");
+    settings.set_startup("Baud Rate", "19200");
+    settings.set_startup("Working Directory", rel());
+    settings.set("Ports", "COM3", "/dev/ttyUSB7");
     QFile file(settings.file_name());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
     file.close();
 
     standby_device();
-    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("DEMO.PJV")}), kExitOk);
+    EXPECT_EQ(run({"--yes", "DEMO.PJV"}), kExitOk);
     ASSERT_GE(lib->calls.size(), 1u);
     EXPECT_EQ(lib->calls.front(), "open COM3 19200 30000");
     EXPECT_NE(std::find(lib->calls.begin(), lib->calls.end(), "open COM3 38400 30000"), lib->calls.end());
 
     reset_device();
     standby_device();
-    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("--port"), QStringLiteral("/dev/ttyX"),
-                   QStringLiteral("--baud"), QStringLiteral("9600"), QStringLiteral("--test-read-timeout-ms"),
-                   QStringLiteral("700"), QStringLiteral("DEMO.PJV")}),
+    EXPECT_EQ(run({"--yes", "--port", "/dev/ttyX", "--baud", "9600", "--test-read-timeout-ms", "700", "DEMO.PJV"}),
               kExitOk);
     EXPECT_EQ(lib->calls.front(), "open /dev/ttyX 9600 700");
 
@@ -357,28 +336,26 @@ TEST_F(Commands, SettingsGiveTheDefaultsAndAreOnlyRead) {
 }
 
 TEST_F(Commands, EmptyStoreDefaultsToComOneAndTheProgramDirectory) {
-    QFile::copy(rel() + QStringLiteral("/DEMO.PJV"), dir.filePath(QStringLiteral("DEMO.PJV")));
+    QFile::copy(rel() + "/DEMO.PJV", dir.filePath("DEMO.PJV"));
     for (const char* f : {"BOOT.mot", "MAIN.mot", "DATA.mot"})
-        QFile::copy(rel() + QLatin1Char('/') + QLatin1String(f), dir.filePath(QLatin1String(f)));
+        QFile::copy(rel() + '/' + f, dir.filePath(f));
     standby_device();
-    EXPECT_EQ(run({QStringLiteral("--yes"), QStringLiteral("demo.pjv")}), kExitOk);
+    EXPECT_EQ(run({"--yes", "demo.pjv"}), kExitOk);
     EXPECT_EQ(lib->calls.front(), "open COM1 38400 30000");
     EXPECT_FALSE(QFile::exists(settings.file_name()));
 }
 
 TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
-    QFile::remove(rel() + QStringLiteral("/MAIN.mot"));
+    QFile::remove(rel() + "/MAIN.mot");
     const struct {
         QStringList arguments;
         QString last_line;
     } cases[] = {
-        {{QStringLiteral("--dir"), rel(), QStringLiteral("NONE.PJV")},
-         QStringLiteral("halvern-upload: no release file NONE.PJV in ") + rel()},
-        {{dir.filePath(QStringLiteral("elsewhere/DEMO.PJV"))},
-         QStringLiteral("halvern-upload: no release file ") + dir.filePath(QStringLiteral("elsewhere/DEMO.PJV"))},
-        {{QStringLiteral("--dir"), rel(), QStringLiteral("--emergency"), QStringLiteral("DEMO.PJV")},
-         QStringLiteral("halvern-upload: ") + rel() + QStringLiteral("/DEMO.PJV is not a release that can be uploaded.")},
-        {{QStringLiteral("--bogus")}, QStringLiteral("Try 'halvern-upload --help'.")},
+        {{"--dir", rel(), "NONE.PJV"}, "halvern-upload: no release file NONE.PJV in " + rel()},
+        {{dir.filePath("elsewhere/DEMO.PJV")}, "halvern-upload: no release file " + dir.filePath("elsewhere/DEMO.PJV")},
+        {{"--dir", rel(), "--emergency", "DEMO.PJV"},
+         "halvern-upload: " + rel() + "/DEMO.PJV is not a release that can be uploaded."},
+        {{"--bogus"}, "Try 'halvern-upload --help'."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.last_line.toStdString());
@@ -391,21 +368,18 @@ TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
 }
 
 TEST_F(Commands, CheckPrintsEveryFileAndRefusesADamagedRecordBeforeAnyPort) {
-    EXPECT_EQ(run({QStringLiteral("--check"), QStringLiteral("--dir"), rel(), QStringLiteral("small.pjv")}), kExitOk);
-    EXPECT_EQ(console.outs, QStringList{QStringLiteral("TINY.mot: 18 records, 256 bytes inside the window "
-                                                       "00000000-000000FF, 0 bytes outside it, 0 addresses of the "
-                                                       "window filled with FF")});
+    EXPECT_EQ(run({"--check", "--dir", rel(), "small.pjv"}), kExitOk);
+    EXPECT_EQ(console.outs, QStringList{"TINY.mot: 18 records, 256 bytes inside the window 00000000-000000FF, 0 bytes "
+                                        "outside it, 0 addresses of the window filled with FF"});
     EXPECT_TRUE(console.lines.isEmpty());
 
     console = FakeConsole();
-    EXPECT_EQ(run({QStringLiteral("--check"), rel() + QStringLiteral("/DEMO.PJV")}), kExitOk);
+    EXPECT_EQ(run({"--check", rel() + "/DEMO.PJV"}), kExitOk);
     ASSERT_EQ(console.outs.size(), 3);
-    EXPECT_TRUE(console.outs[0].startsWith(QLatin1String("BOOT.mot: ")));
-    EXPECT_TRUE(console.outs[1].startsWith(QLatin1String("MAIN.mot: ")));
-    EXPECT_TRUE(console.outs[2].startsWith(QLatin1String("DATA.mot: ")));
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(console.outs[i].startsWith(QStringList{"BOOT", "MAIN", "DATA"}[i] + ".mot: "));
 
     // One data digit of MAIN.mot's second line changed, its checksum kept.
-    QFile main(rel() + QStringLiteral("/MAIN.mot"));
+    QFile main(rel() + "/MAIN.mot");
     ASSERT_TRUE(main.open(QIODevice::ReadWrite));
     QByteArray text = main.readAll();
     const qsizetype at = text.indexOf('\n') + 1 + 10;
@@ -414,19 +388,18 @@ TEST_F(Commands, CheckPrintsEveryFileAndRefusesADamagedRecordBeforeAnyPort) {
     main.write(text);
     main.close();
     const QStringList chain = {
-        QStringLiteral("Motorola format error.  Checksum of line 2 of MAIN.mot does not match."),
-        QStringLiteral("Error during read of MAIN.mot file."),
-        QStringLiteral("halvern-upload: ") + rel() + QStringLiteral("/DEMO.PJV is not a release that can be uploaded."),
+        "Motorola format error.  Checksum of line 2 of MAIN.mot does not match.",
+        "Error during read of MAIN.mot file.",
+        "halvern-upload: " + rel() + "/DEMO.PJV is not a release that can be uploaded.",
     };
     console = FakeConsole();
-    EXPECT_EQ(run({QStringLiteral("--check"), QStringLiteral("--dir"), rel(), QStringLiteral("DEMO.PJV")}),
-              kExitBadArguments);
+    EXPECT_EQ(run({"--check", "--dir", rel(), "DEMO.PJV"}), kExitBadArguments);
     EXPECT_EQ(console.lines, chain);
     ASSERT_EQ(console.outs.size(), 1);
     EXPECT_TRUE(console.outs[0].startsWith(QLatin1String("BOOT.mot: ")));
 
     // An upload runs the same check before its port opens, in both modes.
-    for (const QStringList& options : {QStringList{QStringLiteral("--yes")}, QStringList{QStringLiteral("--emergency")}}) {
+    for (const QStringList& options : {QStringList{"--yes"}, QStringList{"--emergency"}}) {
         console = FakeConsole();
         EXPECT_EQ(upload(options), kExitBadArguments);
         EXPECT_EQ(console.lines, chain);
@@ -442,56 +415,53 @@ TEST_F(Commands, FindAndStatusPrintTheirResults) {
                            const char version[] = "0105";
                            std::copy(version, version + 4, r.begin() + 35);
                        }}};
-    EXPECT_EQ(run({QStringLiteral("--find")}), kExitOk);
-    EXPECT_EQ(console.outs, (QStringList{QStringLiteral("Model: PJ-900X"), QStringLiteral("O/S Version: 01.05")}));
-    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Searching for devices...")});
+    EXPECT_EQ(run({"--find"}), kExitOk);
+    EXPECT_EQ(console.outs, (QStringList{"Model: PJ-900X", "O/S Version: 01.05"}));
+    EXPECT_EQ(console.lines, QStringList{"Searching for devices..."});
     EXPECT_EQ(lib->calls.front(), "open COM1 38400 5000");
 
     console = FakeConsole();
     lib->status_steps = {status(2), status(3)};
-    EXPECT_EQ(run({QStringLiteral("--status")}), kExitOk);
-    EXPECT_EQ(console.outs, QStringList{QStringLiteral("Device is cooling down.")});
+    EXPECT_EQ(run({"--status"}), kExitOk);
+    EXPECT_EQ(console.outs, QStringList{"Device is cooling down."});
     console = FakeConsole();
-    EXPECT_EQ(run({QStringLiteral("--status")}), kExitDeviceFailed);
-    EXPECT_EQ(console.lines, QStringList{QStringLiteral("Unexpected status code from device (2) 0")});
+    EXPECT_EQ(run({"--status"}), kExitDeviceFailed);
+    EXPECT_EQ(console.lines, QStringList{"Unexpected status code from device (2) 0"});
     EXPECT_TRUE(console.outs.isEmpty());
 
     console = FakeConsole();
     lib->info_steps = {failing(kTimeout)};
-    EXPECT_EQ(run({QStringLiteral("--find")}), kExitDeviceFailed);
-    EXPECT_EQ(console.lines.last(), QStringLiteral("Unable to find any devices connect to this computer."));
+    EXPECT_EQ(run({"--find"}), kExitDeviceFailed);
+    EXPECT_EQ(console.lines.last(), "Unable to find any devices connect to this computer.");
     EXPECT_TRUE(console.outs.isEmpty());
 }
 
 TEST_F(Commands, ListPortsPrintsThePortsFoundAndThePortMap) {
-    settings.set(QStringLiteral("Ports"), QStringLiteral("COM2"), QStringLiteral(" rfc2217://10.0.0.5:2001 "));
-    settings.set(QStringLiteral("Ports"), QStringLiteral("COM4"), QStringLiteral("/dev/ttyUSB0"));
-    const QStringList map{QStringLiteral("[Ports]"), QStringLiteral("COM1\t/dev/ttyS0\tdefault"),
-                          QStringLiteral("COM2\trfc2217://10.0.0.5:2001"), QStringLiteral("COM3\t/dev/ttyS2\tdefault"),
-                          QStringLiteral("COM4\t/dev/ttyUSB0")};
+    settings.set("Ports", "COM2", " rfc2217://10.0.0.5:2001 ");
+    settings.set("Ports", "COM4", "/dev/ttyUSB0");
+    const QStringList map{"[Ports]", "COM1\t/dev/ttyS0\tdefault", "COM2\trfc2217://10.0.0.5:2001",
+                          "COM3\t/dev/ttyS2\tdefault", "COM4\t/dev/ttyUSB0"};
     const struct {
         const char* name;
         std::vector<PortInfo> found;
         QStringList lines;
     } cases[] = {
-        {"none found", {}, QStringList{QStringLiteral("No serial port found on this machine.")} + map},
+        {"none found", {}, QStringList{"No serial port found on this machine."} + map},
         {"an adapter and a UART",
          {test::usb_adapter(), test::onboard_uart()},
-         QStringList{QStringLiteral("/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0\tUSB Serial\tMaker\t"
-                                    "A10K3XZ\t0403:6001"),
-                     QStringLiteral("/dev/ttyS0\t-\t-\t-\t-")} +
-             map},
+         QStringList{"/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0\tUSB Serial\tMaker\tA10K3XZ\t0403:6001",
+                     "/dev/ttyS0\t-\t-\t-\t-"} + map},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         console = FakeConsole();
         ports.found = c.found;
-        EXPECT_EQ(run({QStringLiteral("--list-ports")}), kExitOk);
+        EXPECT_EQ(run({"--list-ports"}), kExitOk);
         EXPECT_EQ(console.outs, c.lines);
         EXPECT_TRUE(console.lines.isEmpty());
         EXPECT_TRUE(lib->calls.empty());  // no port is opened
     }
-    EXPECT_FALSE(settings.contains(QStringLiteral("Ports"), QStringLiteral("COM1")));  // nothing written
+    EXPECT_FALSE(settings.contains("Ports", "COM1"));  // nothing written
 }
 
 }  // namespace

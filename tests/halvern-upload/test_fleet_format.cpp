@@ -47,58 +47,49 @@ TEST(FleetFormat, PhaseTexts) {
         {Phase::Asking, -1, 0, "", "", "waiting for an answer"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.text);
         PortRow row;
         row.phase = c.phase;
         row.cool_down_seconds = c.cool;
         row.percent = c.percent;
-        row.time_left = QString::fromUtf8(c.left);
-        row.message = QString::fromUtf8(c.message);
-        EXPECT_EQ(phase_text(row), QString::fromUtf8(c.text));
+        row.time_left = c.left;
+        row.message = c.message;
+        EXPECT_EQ(phase_text(row), c.text);
     }
 }
 
 TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
     PortRow a;
-    a.port = QStringLiteral("/dev/ttyUSB0");
-    a.model = QStringLiteral("PX-5");
-    a.version = QStringLiteral("01.00");
+    a.port = "/dev/ttyUSB0";
+    a.model = "PX-5";
+    a.version = "01.00";
     a.phase = Phase::Uploading;
     a.percent = 7;
-    a.time_left = QStringLiteral("4:10");
+    a.time_left = "4:10";
     PortRow b;
-    b.port = QStringLiteral("COM2");
+    b.port = "COM2";
     b.phase = Phase::Failed;
-    b.message = QStringLiteral("Unable to find any devices connect to this computer.");
+    b.message = "Unable to find any devices connect to this computer.";
     EXPECT_EQ(table_lines({a, b}, 200),
-              (QStringList{QStringLiteral("PORT          MODEL  O/S    PHASE"),
-                           QStringLiteral("/dev/ttyUSB0  PX-5   01.00  uploading   7% 4:10 left"),
-                           QStringLiteral("COM2          -      -      failed: Unable to find any devices connect to "
-                                          "this computer.")}));
+              (QStringList{"PORT          MODEL  O/S    PHASE", "/dev/ttyUSB0  PX-5   01.00  uploading   7% 4:10 left",
+                           "COM2          -      -      failed: Unable to find any devices connect to this computer."}));
     // A line as long as the terminal would wrap and spoil the redraw: one column is kept free.
     for (const QString& line : table_lines({a, b}, 40)) EXPECT_LE(line.size(), 39);
     // A long port name is cut in its column, never shifting the others.
     PortRow c = a;
-    c.port = QStringLiteral("rfc2217://projector-hall-left.example:4001");
-    const QStringList lines = table_lines({c}, 200);
-    EXPECT_EQ(lines.at(1).indexOf(QLatin1String("PX-5")), 26);
-}
-
-TEST(FleetFormat, PlainLinesArePrefixedWithPortAndTime) {
-    EXPECT_EQ(plain_line(QStringLiteral("COM3"), QStringLiteral("09:05:01"), QStringLiteral("Starting upload...")),
-              QStringLiteral("COM3 09:05:01 Starting upload..."));
+    c.port = "rfc2217://projector-hall-left.example:4001";
+    EXPECT_EQ(table_lines({c}, 200).at(1).indexOf("PX-5"), 26);
 }
 
 TEST(FleetFormat, InnermostMessageOfAChain) {
     using M = PortMessage;
-    const M searching{M::Status, 1, QStringLiteral("Searching for devices...")};
-    const M starting{M::Status, 1, QStringLiteral("Starting upload...")};
-    const M confirm{M::Question, 0, QStringLiteral("Are you sure? [y/N] y")};
-    const M ack{M::Box, 0, QStringLiteral("Unable to receive acknowledgement of flash to ROM.")};
-    const M flash{M::Box, 0, QStringLiteral("Unable to flash to ROM.")};
-    const M failure{M::Status, 3, QStringLiteral("There was an error uploading the operating system to the device.")};
-    const M standby{M::Status, 3, QStringLiteral("Unable to turn device off.")};
-    const M close{M::Box, 0, QStringLiteral("Error 6 closing serial port.")};
+    const M searching{M::Status, 1, "Searching for devices..."};
+    const M starting{M::Status, 1, "Starting upload..."};
+    const M confirm{M::Question, 0, "Are you sure? [y/N] y"};
+    const M ack{M::Box, 0, "Unable to receive acknowledgement of flash to ROM."};
+    const M flash{M::Box, 0, "Unable to flash to ROM."};
+    const M failure{M::Status, 3, "There was an error uploading the operating system to the device."};
+    const M standby{M::Status, 3, "Unable to turn device off."};
+    const M close{M::Box, 0, "Error 6 closing serial port."};
     const struct {
         std::vector<M> messages;
         QString innermost;
@@ -129,21 +120,20 @@ TEST(FleetFormat, OutcomesFromTheExitStatus) {
         PortOutcome o;
         o.exit = c.exit;
         o.stopped = c.stopped;
-        EXPECT_EQ(outcome_name(o), QString::fromUtf8(c.outcome)) << c.exit << " " << c.stopped;
+        EXPECT_EQ(outcome_name(o), c.outcome) << c.exit << " " << c.stopped;
     }
 }
 
 TEST(FleetFormat, ReportLineIsOneJsonObjectWithEveryKey) {
     PortOutcome o;
-    o.port = QStringLiteral("COM2");
-    o.device = QStringLiteral("/dev/ttyUSB1");
-    o.model = QStringLiteral("PX \"5\"");
-    o.version = QStringLiteral("01.00");
-    o.release = QStringLiteral("/srv/rel/DEMO.PJV");
-    o.release_version = QStringLiteral("01.05");
+    o.port = "COM2";
+    o.device = "/dev/ttyUSB1";
+    o.model = "PX \"5\"";
+    o.version = "01.00";
+    o.release = "/srv/rel/DEMO.PJV";
+    o.release_version = "01.05";
     o.exit = 4;
-    o.messages = {{PortMessage::Status, 1, QStringLiteral("Starting upload...")},
-                  {PortMessage::Status, 3, QStringLiteral("Unable to turn device off.")}};
+    o.messages = {{PortMessage::Status, 1, "Starting upload..."}, {PortMessage::Status, 3, "Unable to turn device off."}};
     o.seconds = 12.345;
     EXPECT_EQ(report_line(o),
               QByteArray(R"({"port":"COM2","device":"/dev/ttyUSB1","model":"PX \"5\"","version":"01.00",)"
@@ -152,28 +142,28 @@ TEST(FleetFormat, ReportLineIsOneJsonObjectWithEveryKey) {
                          R"("seconds":12.3})"));
     // A projector that never identified itself has no model and no version: null, not "".
     PortOutcome emergency;
-    emergency.port = QStringLiteral("COM1");
+    emergency.port = "COM1";
     const QJsonObject parsed = QJsonDocument::fromJson(report_line(emergency)).object();
-    EXPECT_TRUE(parsed.value(QStringLiteral("model")).isNull());
-    EXPECT_TRUE(parsed.value(QStringLiteral("version")).isNull());
-    EXPECT_EQ(parsed.value(QStringLiteral("outcome")).toString(), QStringLiteral("uploaded"));
+    EXPECT_TRUE(parsed.value("model").isNull());
+    EXPECT_TRUE(parsed.value("version").isNull());
+    EXPECT_EQ(parsed.value("outcome").toString(), "uploaded");
     EXPECT_FALSE(report_line(o).contains('\n'));
 }
 
 TEST(FleetFormat, SummaryAndExitStatus) {
     PortOutcome a;
-    a.port = QStringLiteral("/dev/ttyUSB0");
-    a.model = QStringLiteral("PX-5");
-    a.version = QStringLiteral("01.00");
+    a.port = "/dev/ttyUSB0";
+    a.model = "PX-5";
+    a.version = "01.00";
     a.seconds = 301.4;
     PortOutcome b;
-    b.port = QStringLiteral("COM2");
+    b.port = "COM2";
     b.exit = 3;
     b.seconds = 3725;
     EXPECT_EQ(summary_lines({a, b}),
-              (QStringList{QStringLiteral("PORT          MODEL  VERSION  OUTCOME     TIME"),
-                           QStringLiteral("/dev/ttyUSB0  PX-5   01.00    uploaded    5:01"),
-                           QStringLiteral("COM2          -      -        port-error  1:02:05")}));
+              (QStringList{"PORT          MODEL  VERSION  OUTCOME     TIME",
+                           "/dev/ttyUSB0  PX-5   01.00    uploaded    5:01",
+                           "COM2          -      -        port-error  1:02:05"}));
     EXPECT_EQ(fleet_exit_code({a, a}), 0);
     EXPECT_EQ(fleet_exit_code({a, b}), 8);
     b.exit = 7;
@@ -191,10 +181,10 @@ TEST(FleetConsole, BlocksAreRedrawnInPlace) {
     ::dup2(pipe_fds[1], 2);
     {
         StdConsole console;
-        console.redraw_lines({QStringLiteral("PORT"), QStringLiteral("COM1  identifying")});
-        console.redraw_lines({QStringLiteral("PORT"), QStringLiteral("COM1  done"), QStringLiteral("COM2  done")});
-        console.line(QStringLiteral("question [y/N] y"));
-        console.redraw_lines({QStringLiteral("T")});
+        console.redraw_lines({"PORT", "COM1  identifying"});
+        console.redraw_lines({"PORT", "COM1  done", "COM2  done"});
+        console.line("question [y/N] y");
+        console.redraw_lines({"T"});
     }
     ::dup2(saved, 2);
     ::close(saved);
@@ -223,34 +213,31 @@ protected:
 };
 
 TEST_F(Ports, TwoNamesOfOneDeviceAreFound) {
-    link("a", QStringLiteral("/dev/null"));
+    link("a", "/dev/null");
     link("b", path("a"));  // a link to a link
-    link("z", QStringLiteral("/dev/zero"));
+    link("z", "/dev/zero");
     SettingsStore settings(path("settings.ini"));
-    settings.set(QStringLiteral("Ports"), QStringLiteral("COM2"), QStringLiteral(" /dev/zero "));
+    settings.set("Ports", "COM2", " /dev/zero ");
     const struct {
         QStringList names;
         QString refusal;  // empty: accepted
     } cases[] = {
         {{path("a"), path("z")}, QString()},
-        {{path("a"), path("b")}, path("a") + QStringLiteral(" and ") + path("b") + QStringLiteral(" name the same device /dev/null")},
-        {{QStringLiteral("/dev/null"), QStringLiteral("/dev/../dev/null")},
-         QStringLiteral("/dev/null and /dev/../dev/null name the same device /dev/null")},
-        {{QStringLiteral("COM2"), path("z")}, QStringLiteral("COM2 and ") + path("z") + QStringLiteral(" name the same device /dev/zero")},
+        {{path("a"), path("b")}, path("a") + " and " + path("b") + " name the same device /dev/null"},
+        {{"/dev/null", "/dev/../dev/null"}, "/dev/null and /dev/../dev/null name the same device /dev/null"},
+        {{"COM2", path("z")}, "COM2 and " + path("z") + " name the same device /dev/zero"},
         // COM1 is not in the store: the library's default /dev/ttyS0.
-        {{QStringLiteral("COM1"), QStringLiteral("/dev/ttyS0")},
-         QStringLiteral("COM1 and /dev/ttyS0 name the same device /dev/ttyS0")},
-        {{QStringLiteral("COM1"), QStringLiteral("COM2")}, QString()},
+        {{"COM1", "/dev/ttyS0"}, "COM1 and /dev/ttyS0 name the same device /dev/ttyS0"},
+        {{"COM1", "COM2"}, QString()},
         // Names of nothing (yet) are told apart by their paths.
         {{path("none1"), path("none2")}, QString()},
-        {{path("none1"), path("x/../none1")}, path("none1") + QStringLiteral(" and ") + path("x/../none1") +
-                                                   QStringLiteral(" name the same device ") + path("none1")},
-        {{QStringLiteral("tcp://Hall:4001"), QStringLiteral("tcp://hall:4001")},
-         QStringLiteral("tcp://Hall:4001 and tcp://hall:4001 name the same device tcp://hall:4001")},
-        {{QStringLiteral("tcp://hall:4001"), QStringLiteral("tcp://hall:4002")}, QString()},
+        {{path("none1"), path("x/../none1")}, path("none1") + " and " + path("x/../none1") +
+                                                   " name the same device " + path("none1")},
+        {{"tcp://Hall:4001", "tcp://hall:4001"}, "tcp://Hall:4001 and tcp://hall:4001 name the same device tcp://hall:4001"},
+        {{"tcp://hall:4001", "tcp://hall:4002"}, QString()},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.names.join(QLatin1Char(' ')).toStdString());
+        SCOPED_TRACE(c.names.join(' ').toStdString());
         EXPECT_EQ(same_device_named_twice(c.names, settings).value_or(QString()), c.refusal);
     }
 }
@@ -260,14 +247,13 @@ TEST_F(Ports, PortsFile) {
     write("bad", "/dev/ttyUSB0\nttyUSB1\n");
     write("empty", "# nothing yet\n\n");
     QString error;
-    EXPECT_EQ(read_ports_file(path("good"), error),
-              (QStringList{QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM2"), QStringLiteral("/dev/ttyUSB1")}));
+    EXPECT_EQ(read_ports_file(path("good"), error), (QStringList{"/dev/ttyUSB0", "COM2", "/dev/ttyUSB1"}));
     EXPECT_FALSE(read_ports_file(path("bad"), error));
-    EXPECT_EQ(error, path("bad") + QStringLiteral(":2: not a port (COM1 to COM4, a device path or a network address): ttyUSB1"));
+    EXPECT_EQ(error, path("bad") + ":2: not a port (COM1 to COM4, a device path or a network address): ttyUSB1");
     EXPECT_FALSE(read_ports_file(path("empty"), error));
-    EXPECT_EQ(error, QStringLiteral("no port in ") + path("empty"));
+    EXPECT_EQ(error, "no port in " + path("empty"));
     EXPECT_FALSE(read_ports_file(path("missing"), error));
-    EXPECT_EQ(error, QStringLiteral("cannot read the ports file ") + path("missing"));
+    EXPECT_EQ(error, "cannot read the ports file " + path("missing"));
     EXPECT_FALSE(read_ports_file(dir.path(), error));
 }
 

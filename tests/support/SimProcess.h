@@ -1,7 +1,11 @@
 #pragma once
-// projector-sim as a child process on a pseudo-terminal, reached through a symbolic link.
+// projector-sim (PROJECTOR_SIM_PATH) as a child process on a pseudo-terminal, reached through a
+// symbolic link, and the check of what it flashed.
+
+#include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -12,15 +16,11 @@ namespace halvern::test {
 
 class SimProcess {
 public:
-    SimProcess(const QString& program, const QString& link, QStringList args) {
+    SimProcess(const QString& link, QStringList args) {
         args << QStringLiteral("--link") << link;
-        process_.start(program, args);
-        QElapsedTimer clock;
-        clock.start();
-        while (!err_.contains("ready ") && clock.elapsed() < 5000 && process_.state() != QProcess::NotRunning) {
-            process_.waitForReadyRead(50);
-            err_ += process_.readAllStandardError();
-        }
+        process_.setReadChannel(QProcess::StandardError);
+        process_.start(QStringLiteral(PROJECTOR_SIM_PATH), args);
+        wait_for("ready ", 5000);
         const int at = err_.indexOf("ready ");
         if (at >= 0) {
             const int end = err_.indexOf('\n', at);
@@ -29,6 +29,7 @@ public:
     }
     ~SimProcess() {
         if (process_.state() == QProcess::NotRunning) return;
+        resume();
         process_.terminate();
         if (!process_.waitForFinished(3000)) process_.kill();
         process_.waitForFinished(1000);
@@ -36,16 +37,32 @@ public:
     bool ready() const { return !slave_.isEmpty(); }
     // The pseudo-terminal's own device path.
     const QString& slave() const { return slave_; }
-    // Pulls the plug: the device side of the line disappears at once.
+    // A projector that hangs: it holds the line but answers nothing.
+    void hang() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
+    void resume() { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
+    // Pulls the plug: the simulator dies and the device side of the line disappears at once.
     void kill() {
         ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-        process_.waitForFinished(1000);
+        process_.waitForFinished(3000);
     }
-    // Everything the simulator logged so far.
-    QByteArray log() {
-        process_.waitForReadyRead(10);  // without an event loop the pipe is read only here
+    // Collects the log until it shows text or the time is over.
+    bool wait_for(const QByteArray& text, int ms) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!err_.contains(text) && clock.elapsed() < ms && process_.state() != QProcess::NotRunning) {
+            process_.waitForReadyRead(50);
+            err_ += process_.readAllStandardError();
+        }
         err_ += process_.readAllStandardError();
-        return err_;
+        return err_.contains(text);
+    }
+    // Everything the simulator logged so far (read until it has been quiet for 100 ms).
+    QByteArray log() {
+        QElapsedTimer clock;
+        clock.start();
+        while (process_.state() == QProcess::Running && process_.waitForReadyRead(100) && clock.elapsed() < 2000)
+            err_ += process_.readAllStandardError();
+        return err_ += process_.readAllStandardError();
     }
 
 private:
@@ -53,5 +70,26 @@ private:
     QByteArray err_;
     QString slave_;
 };
+
+// Whether the projector holds exactly the release: each file's window, then FF to the end of its
+// last block of 16,364 bytes.
+inline ::testing::AssertionResult flashed_release(const QString& release_dir, const QString& dump_dir,
+                                                  const QStringList& names) {
+    for (const QString& name : names) {
+        QFile expected(release_dir + QLatin1Char('/') + name + QStringLiteral(".expected.bin"));
+        QFile got(dump_dir + QLatin1Char('/') + name + QStringLiteral(".bin"));
+        if (!expected.open(QIODevice::ReadOnly) || !got.open(QIODevice::ReadOnly))
+            return ::testing::AssertionFailure() << name.toStdString() << ": image or dump missing";
+        const QByteArray e = expected.readAll();
+        const QByteArray g = got.readAll();
+        const qsizetype pad = g.size() - e.size();
+        if (pad < 0 || pad >= 16364 || g.size() % 16364 != 0)
+            return ::testing::AssertionFailure() << name.toStdString() << ": " << g.size() << " bytes flashed for "
+                                                 << e.size();
+        if (g.left(e.size()) != e || g.mid(e.size()) != QByteArray(pad, '\xFF'))
+            return ::testing::AssertionFailure() << name.toStdString() << ": flashed bytes differ from the image";
+    }
+    return ::testing::AssertionSuccess();
+}
 
 }  // namespace halvern::test
