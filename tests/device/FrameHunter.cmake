@@ -1,2 +1,1 @@
 halvern_test(test_frame_hunter SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_frame_hunter.cpp LIBS halvern_frame_hunter)
-halvern_test(test_port_lock SOURCES ${CMAKE_CURRENT_LIST_DIR}/test_port_lock.cpp LIBS halvern_serial util)
