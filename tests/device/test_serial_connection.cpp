@@ -1,5 +1,6 @@
 // The serial connection against a scripted library: the "hndCom" mirror, close errors and
-// Reset Port.
+// Reset Port of a stored (possibly stale) handle.
+
 #include "device/SerialConnection.h"
 
 #include "tests/support/RecordingReporter.h"
@@ -88,13 +89,14 @@ TEST(SerialConnection, ResetPortClosesTheStoredHandle) {
         {"99999999999", kOk, {}, {}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.stored ? c.stored : "<absent>");
         Rig r;
         if (c.stored) r.settings.set_startup("hndCom", c.stored);
         r.state.serial_handle = 555;
         r.library.close_results = {c.result};
         r.connection.reset_port();
-        EXPECT_EQ(r.library.calls, c.calls) << (c.stored ? c.stored : "<absent>");
-        EXPECT_EQ(r.reporter.boxes(), c.boxes) << (c.stored ? c.stored : "<absent>");
+        EXPECT_EQ(r.library.calls, c.calls);
+        EXPECT_EQ(r.reporter.boxes(), c.boxes);
         EXPECT_EQ(r.state.serial_handle, 555);  // the in-memory handle is neither used nor changed
     }
 }
