@@ -141,11 +141,12 @@ SerialDeviceLibrary::~SerialDeviceLibrary() {
 
 std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const char* port_name,
                                                      std::int32_t baud_rate, std::int32_t timeout_ms) {
+    // A refusal here has no cause to tell, and the cause of an earlier failure is not this one's.
+    d->open_failure.clear();
     if (!port_name || baud_rate <= 0 || timeout_ms <= 0) return kInvalidParameter;
     const QString path = d->device_path(QString::fromLocal8Bit(port_name).trimmed());
     if (path.isEmpty()) return kPortNotFound;
 
-    d->open_failure.clear();
     // One device is one port, whatever name reaches it.
     auto line = make_line(path);
     for (const auto& [h, port] : d->ports)
