@@ -1,36 +1,34 @@
-#include <gtest/gtest.h>
+// The simulated projector's device commands: power states, cool-down, identity, faults.
 
 #include "Device.h"
+
+#include <gtest/gtest.h>
 
 using namespace halvern::sim;
 
 namespace {
+// What a reply says: the result, the status byte (block index 19) and the remaining cool-down
+// in packed BCD (block indices 20 and 21).
 struct Answer {
-    std::uint8_t result;
-    std::uint8_t status;   // block index 19
-    std::uint8_t bcd_hi;   // block index 20
-    std::uint8_t bcd_lo;   // block index 21
+    int result, status, bcd_hi, bcd_lo;
+    bool operator==(const Answer&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const Answer& a) {
+        return os << a.result << "/" << a.status << "/" << std::hex << a.bcd_hi << " " << a.bcd_lo << std::dec;
+    }
 };
-
-Answer ask(Projector& p, char code, double now) {
-    const Bytes r = p.handle_request(Request{static_cast<std::uint8_t>(code), 0}, now);
-    EXPECT_EQ(r.size(), kReplySize);
-    EXPECT_EQ(r[5 + 16], 1) << "protocol revision";
-    return {r[4], r[5 + 19], r[5 + 20], r[5 + 21]};
-}
-
-void expect(const Answer& a, const Answer& want, const std::string& where) {
-    EXPECT_EQ(a.result, want.result) << where;
-    EXPECT_EQ(a.status, want.status) << where;
-    EXPECT_EQ(a.bcd_hi, want.bcd_hi) << where;
-    EXPECT_EQ(a.bcd_lo, want.bcd_lo) << where;
-}
 
 DeviceConfig config(Power state, double cooldown) {
     DeviceConfig c;
     c.state = state;
     c.cooldown_seconds = cooldown;
     return c;
+}
+
+Answer ask(Projector& p, char code, double now) {
+    const Bytes r = p.handle_request(Request{static_cast<std::uint8_t>(code), 0}, now);
+    EXPECT_EQ(r.size(), kReplySize);
+    EXPECT_EQ(r[5 + 16], 1) << "protocol revision";
+    return {r[4], r[5 + 19], r[5 + 20], r[5 + 21]};
 }
 }  // namespace
 
@@ -42,79 +40,71 @@ TEST(ProjectorSimDevice, PackedBcd) {
 
 TEST(ProjectorSimDevice, PowerRoadFromOnToUploadMode) {
     Projector p(config(Power::kOn, 180), nullptr);
-    // Each step: time, command, and the expected result, status byte and remaining time.
     const struct { double t; char code; Answer want; } road[] = {
         {0.0, 'Q', {0, 1, 0x00, 0x00}},
-        {0.0, 'U', {1, 1, 0x00, 0x00}},     // upload mode only from standby
-        {1.0, 'S', {0, 2, 0x01, 0x80}},     // cooling 180 s from now
-        {1.5, 'Q', {0, 2, 0x01, 0x80}},     // 179.5 left, reported rounded up
+        {0.0, 'U', {1, 1, 0x00, 0x00}},    // upload mode only from standby
+        {1.0, 'S', {0, 2, 0x01, 0x80}},    // cooling 180 s from now
+        {1.5, 'Q', {0, 2, 0x01, 0x80}},    // 179.5 left, reported rounded up
         {101.0, 'Q', {0, 2, 0x00, 0x80}},
         {101.0, 'U', {1, 2, 0x00, 0x00}},
-        {101.0, 'S', {0, 2, 0x00, 0x80}},   // a second request changes nothing
+        {101.0, 'S', {0, 2, 0x00, 0x80}},  // a second request changes nothing
         {180.9, 'Q', {0, 2, 0x00, 0x01}},
         {181.0, 'Q', {0, 0, 0x00, 0x00}},
         {182.0, 'U', {0, 1, 0x00, 0x00}},
-        {183.0, 'Q', {0, 1, 0x00, 0x00}},   // upload mode reads as 1
-        {183.0, 'S', {1, 1, 0x00, 0x00}},   // no standby out of upload mode
+        {183.0, 'Q', {0, 1, 0x00, 0x00}},  // upload mode reads as 1
+        {183.0, 'S', {1, 1, 0x00, 0x00}},  // no standby out of upload mode
         {183.0, 'U', {0, 1, 0x00, 0x00}},
-        {183.0, 'X', {2, 0, 0x00, 0x00}},   // unknown command
+        {183.0, 'X', {2, 0, 0x00, 0x00}},  // unknown command
     };
-    for (const auto& step : road)
-        expect(ask(p, step.code, step.t), step.want, std::string(1, step.code) + " at " + std::to_string(step.t));
+    for (const auto& step : road) EXPECT_EQ(ask(p, step.code, step.t), step.want) << step.code << " at " << step.t;
     EXPECT_EQ(p.power(183), Power::kUpload);
 }
 
 TEST(ProjectorSimDevice, StartStatesAndFaults) {
-    struct Case {
-        const char* name;
-        Power state;
-        double cooldown;
-        const char* fault;
-        double t;
-        char code;
-        Answer want;
+    const struct { Power state; double cooldown; const char* fault; double t; char code; Answer want; } cases[] = {
+        {Power::kStandby, 10, nullptr, 0, 'Q', {0, 0, 0, 0}},
+        {Power::kStandby, 10, nullptr, 0, 'U', {0, 1, 0, 0}},
+        {Power::kCooling, 25, nullptr, 5, 'Q', {0, 2, 0x00, 0x20}},  // a cooling start counts from 0
+        {Power::kOn, 0, nullptr, 0, 'S', {0, 0, 0, 0}},              // no cool-down
+        {Power::kOn, 10, "refuse-standby", 0, 'S', {1, 1, 0, 0}},
+        {Power::kStandby, 10, "status3", 0, 'Q', {0, 3, 0, 0}},
+        {Power::kCooling, 2, "stay-cooling", 500, 'Q', {0, 2, 0, 0}},
+        {Power::kCooling, 2, "stay-cooling", 500, 'U', {1, 2, 0, 0}},
     };
-    const Case cases[] = {
-        {"standby start", Power::kStandby, 10, nullptr, 0, 'Q', {0, 0, 0, 0}},
-        {"standby start, upload", Power::kStandby, 10, nullptr, 0, 'U', {0, 1, 0, 0}},
-        {"cooling start counts from 0", Power::kCooling, 25, nullptr, 5, 'Q', {0, 2, 0x00, 0x20}},
-        {"no cool-down", Power::kOn, 0, nullptr, 0, 'S', {0, 0, 0, 0}},
-        {"refuse-standby", Power::kOn, 10, "refuse-standby", 0, 'S', {1, 1, 0, 0}},
-        {"status3", Power::kStandby, 10, "status3", 0, 'Q', {0, 3, 0, 0}},
-        {"stay-cooling", Power::kCooling, 2, "stay-cooling", 500, 'Q', {0, 2, 0, 0}},
-        {"stay-cooling, upload", Power::kCooling, 2, "stay-cooling", 500, 'U', {1, 2, 0, 0}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << (c.fault ? c.fault : "") << " " << c.code << " at " << c.t);
         DeviceConfig cfg = config(c.state, c.cooldown);
         if (c.fault) {
-            ASSERT_TRUE(parse_fault(c.fault, &cfg.faults, nullptr)) << c.name;
+            ASSERT_TRUE(parse_fault(c.fault, &cfg.faults, nullptr));
         }
         Projector p(cfg, nullptr);
-        expect(ask(p, c.code, c.t), c.want, c.name);
+        EXPECT_EQ(ask(p, c.code, c.t), c.want);
     }
 }
 
 TEST(ProjectorSimDevice, IdentityBlock) {
+    // A model of exactly 16 characters fills its field without a terminator.
     DeviceConfig cfg;
-    cfg.model = "MODEL-1234567890";   // exactly 16 characters, no terminator
+    cfg.model = "MODEL-1234567890";
     cfg.version = "0105";
     Projector p(cfg, nullptr);
     const Bytes r = p.handle_request(Request{'I', 9}, 0);
     Bytes want_block(256, 0);
     want_block[16] = 1;
-    for (int i = 0; i < 16; ++i) want_block[19 + i] = static_cast<std::uint8_t>(cfg.model[i]);
-    for (int i = 0; i < 4; ++i) want_block[35 + i] = static_cast<std::uint8_t>(cfg.version[i]);
+    const std::string text = "MODEL-12345678900105";
+    std::copy(text.begin(), text.end(), want_block.begin() + 19);
     EXPECT_EQ(Bytes(r.begin() + 5, r.begin() + 261), want_block);
     EXPECT_EQ(r[3], 9);
 }
 
 TEST(ProjectorSimDevice, FaultSyntax) {
     const struct { const char* spec; bool ok; } cases[] = {
-        {"drop-frame:3", true}, {"corrupt-frame:1,4", true}, {"wrong-seq:2", true}, {"no-reply:7", true},
-        {"stay-cooling", true}, {"refuse-standby", true}, {"status3", true}, {"block-size-zero", true},
-        {"silent", true}, {"drop-reply:2", true}, {"corrupt-reply:1,3", true}, {"wrong-seq-ack:4", true},
-        {"garbage:5", true}, {"garbage", false}, {"wrong-seq-ack:", false}, {"drop-frame", false}, {"drop-frame:", false}, {"drop-frame:x", false},
-        {"drop-frame:1,,2", false}, {"silent:1", false}, {"explode", false}};
+        {"drop-frame:3", true},  {"corrupt-frame:1,4", true}, {"wrong-seq:2", true},     {"no-reply:7", true},
+        {"stay-cooling", true},  {"refuse-standby", true},    {"status3", true},         {"block-size-zero", true},
+        {"silent", true},        {"drop-reply:2", true},      {"corrupt-reply:1,3", true}, {"wrong-seq-ack:4", true},
+        {"garbage:5", true},     {"garbage", false},          {"wrong-seq-ack:", false}, {"drop-frame", false},
+        {"drop-frame:", false},  {"drop-frame:x", false},     {"drop-frame:1,,2", false}, {"silent:1", false},
+        {"explode", false}};
     for (const auto& c : cases) {
         Faults f;
         std::string why;

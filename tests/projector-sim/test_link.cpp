@@ -1,36 +1,50 @@
-#include <gtest/gtest.h>
-
-#include <QTemporaryDir>
-#include <algorithm>
-#include <fstream>
-#include <iterator>
+// The simulator's side of upload mode: messages taken frame by frame and answered, its own
+// retransmissions, and the faults it can put on what it receives and what it sends.
 
 #include "Device.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace halvern::sim;
 
 namespace {
 
+DeviceConfig faulty(const char* fault, DeviceConfig cfg = {}) {
+    EXPECT_TRUE(parse_fault(fault, &cfg.faults, nullptr)) << fault;
+    return cfg;
+}
+Bytes command(std::uint8_t kind, std::uint8_t role, std::uint8_t seq, const Bytes& data = {}) {
+    return encode_frame(Frame{kind, role, seq, 1, 1, data});
+}
+const std::vector<Frame> kOpenUploadFrames = frames_of_message(encode_message({1, 0, {}}));
+
 // The system's side of the link, driven by hand: it feeds frames to the device and takes
 // the device's frames apart.
 struct Bench {
-    explicit Bench(DeviceConfig cfg) : device(std::move(cfg), [this](const std::string& s) { log.push_back(s); }),
-                                       link(device, [this](const std::string& s) { log.push_back(s); }) {}
+    explicit Bench(DeviceConfig cfg = {}) : device(std::move(cfg), nullptr), link(device, nullptr) {}
 
-    // Feeds one raw frame, returns the frames the device sent in answer.
-    std::vector<Frame> feed(const Bytes& raw) {
+    // Feeds raw bytes at `now`; what the device sent in answer, as written to the line.
+    Bytes put(const Bytes& raw) {
         link.receive(raw.data(), raw.size(), now);
-        return drain();
+        return drained();
     }
-    std::vector<Frame> drain() {
+    Bytes drained() {
         const Bytes out = link.take_output();
         link.output_drained(now);
+        return out;
+    }
+    std::vector<Frame> feed(const Bytes& raw) { return frames(put(raw)); }
+    std::vector<Frame> drain() { return frames(drained()); }
+    static std::vector<Frame> frames(const Bytes& out) {
         std::vector<Frame> frames;
-        std::size_t at = 0;
-        while (at < out.size()) {
+        for (std::size_t at = 0; at < out.size();) {
             const std::size_t length = get_be(out, at + 8, 2);
-            Bytes raw(out.begin() + at, out.begin() + at + length);
-            auto f = decode_frame(raw, nullptr);
+            auto f = decode_frame(Bytes(out.begin() + at, out.begin() + at + length), nullptr);
             EXPECT_TRUE(f) << "device sent a malformed frame";
             if (f) frames.push_back(*f);
             at += length;
@@ -39,11 +53,10 @@ struct Bench {
     }
 
     // Sends a whole message as the system does and checks every acknowledgement; returns
-    // the device's first answer to the end frame (its reply's begin frame, if any).
+    // what the device sent after acknowledging the end frame (its reply's begin frame, if any).
     std::vector<Frame> send(const Message& m) {
         std::vector<Frame> after_end;
-        for (Frame f : frames_of_message(encode_message(m))) {
-            f.sequence = 0;
+        for (const Frame& f : frames_of_message(encode_message(m))) {
             auto answer = feed(encode_frame(f));
             EXPECT_GE(answer.size(), 1u);
             if (answer.empty()) return {};
@@ -63,7 +76,7 @@ struct Bench {
             const Frame f = pending.front();
             EXPECT_EQ(f.role, kTransmission);
             if (f.kind == kData) message.insert(message.end(), f.data.begin(), f.data.end());
-            auto next = feed(encode_frame(Frame{f.kind, kAcknowledgement, f.sequence, 1, 1, {}}));
+            auto next = feed(command(f.kind, kAcknowledgement, f.sequence));
             if (f.kind == kEnd) {
                 EXPECT_TRUE(next.empty());
                 return message;
@@ -73,34 +86,18 @@ struct Bench {
         ADD_FAILURE() << "reply did not end with an end frame";
         return message;
     }
-
     Bytes exchange(const Message& m) { return receive(send(m)); }
 
     double now = 0;
-    std::vector<std::string> log;
     Projector device;
     DeviceLink link;
 };
 
 // The 16-bit form of a version control file as the system sends it: each byte followed by 0.
-Bytes wide(const Bytes& file) {
-    Bytes out;
-    for (auto b : file) {
-        out.push_back(b);
-        out.push_back(0);
-    }
-    return out;
-}
-
-Bytes version_file(const std::string& version) {
-    Bytes f(768, 0);
-    for (int i = 0; i < 4; ++i) f[32 + i] = static_cast<std::uint8_t>(version[i]);
+Bytes version_file_message(const std::string& version) {
+    Bytes f(2 * 768, 0);
+    for (int i = 0; i < 4; ++i) f[2 * (32 + i)] = static_cast<std::uint8_t>(version[i]);
     return f;
-}
-
-Bytes read_file(const QString& path) {
-    std::ifstream in(path.toStdString(), std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
 }
 
 }  // namespace
@@ -109,19 +106,16 @@ TEST(ProjectorSimLink, WholeUploadAssemblesFlashesAndDumpsTheImage) {
     QTemporaryDir dir;
     DeviceConfig cfg;
     cfg.state = Power::kStandby;
-    cfg.version = "0100";
-    cfg.block_message_size = 20 + 6;   // six image bytes a block
+    cfg.block_message_size = 20 + 6;  // six image bytes a block
     cfg.dump_dir = dir.path().toStdString();
     Bench b(cfg);
 
     EXPECT_EQ(b.exchange({1, 0, {}}), encode_message({2, 0, {}}));
     EXPECT_EQ(b.device.power(0), Power::kUpload);
-
     // Reply to the version message: code 4, the block message size in data bytes 0..3.
-    EXPECT_EQ(b.exchange({3, 0, wide(version_file("0105"))}),
+    EXPECT_EQ(b.exchange({3, 0, version_file_message("0105")}),
               (Bytes{0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x00, 0x00, 0x00, 0x18, 0x04, 0x00, 0x00, 0x00,
                      0x00, 0x04, 0x00, 0x1A, 0x00, 0x42, 0x00, 0x00, 0x00, 0x1A}));
-
     EXPECT_EQ(b.exchange({5, 3, {'A', 'B', 'C', '.', 'm', 'o', 't'}}), encode_message({6, 0, {}}));
     // Blocks 1 and 3 are flashed; block 2 is sent but never flashed, and so stays FF.
     const Bytes blocks[] = {{1, 2, 3, 4, 5, 6}, {7, 8, 9, 10, 11, 12}, {13, 14, 15, 16, 17, 18}};
@@ -134,7 +128,9 @@ TEST(ProjectorSimLink, WholeUploadAssemblesFlashesAndDumpsTheImage) {
     const Bytes image = {1, 2, 3, 4, 5, 6, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 13, 14, 15, 16, 17, 18};
     EXPECT_EQ(b.device.images().at("ABC.mot"), image);
     EXPECT_EQ(b.exchange({11, 0, {}}), encode_message({12, 0, {}}));
-    EXPECT_EQ(read_file(dir.filePath("ABC.bin")), image);
+    QFile dump(dir.filePath("ABC.bin"));
+    ASSERT_TRUE(dump.open(QIODevice::ReadOnly));
+    EXPECT_EQ(dump.readAll(), QByteArray(reinterpret_cast<const char*>(image.data()), std::ssize(image)));
 
     EXPECT_EQ(b.exchange({13, 0, {}}), encode_message({14, 0, {}}));
     EXPECT_FALSE(b.link.reset_seen());
@@ -146,62 +142,41 @@ TEST(ProjectorSimLink, WholeUploadAssemblesFlashesAndDumpsTheImage) {
 }
 
 TEST(ProjectorSimLink, LongMessagesTravelInSeveralFramesBothWays) {
-    DeviceConfig cfg;
-    cfg.block_message_size = 16384;
-    Bench b(cfg);
+    Bench b;
     b.exchange({5, 2, {'B', '.', 'm', 'o', 't'}});
     // A 32,768-byte block message needs three data frames from the system.
     Bytes block(32768 - 20);
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<std::uint8_t>(i * 7);
-    const auto frames = frames_of_message(encode_message({7, 1, block}));
-    ASSERT_EQ(frames.size(), 5u);
+    ASSERT_EQ(frames_of_message(encode_message({7, 1, block})).size(), 5u);
     EXPECT_EQ(b.exchange({7, 1, block}), encode_message({8, 0, {}}));
     b.exchange({9, 1, {}});
-    EXPECT_EQ(Bytes(b.device.images().at("B.mot").begin(), b.device.images().at("B.mot").begin() + 16364),
-              Bytes(block.begin(), block.begin() + 16364));
+    const Bytes& image = b.device.images().at("B.mot");
+    EXPECT_EQ(Bytes(image.begin(), image.begin() + 16364), Bytes(block.begin(), block.begin() + 16364));
 }
 
+// Faults on what the device receives. Transmission k is frame k of message 1: begin (1),
+// data (2), end (3). The frame hit is not acknowledged, or acknowledged with sequence byte 1;
+// the system sends it again with the counter one up. The message is taken once, whole, and
+// answered once: the reply's begin frame goes out right after the first acknowledged end.
 TEST(ProjectorSimLink, SystemRetransmissionsAfterDroppedCorruptedOrMisacknowledgedFrames) {
-    // Frame k counts the system's transmissions: message 1 is frames 1 (begin), 2 (data), 3 (end).
-    struct Case {
-        const char* fault;
-        int frame;              // which of the three frames of message 1 is hit
-        bool acknowledged;      // whether the first transmission gets an acknowledgement
-        std::uint8_t ack_seq;   // its sequence byte
+    const struct { const char* fault; int frame; int first_ack; } cases[] = {  // first_ack -1: none
+        {"drop-frame:1", 1, -1},    {"drop-frame:2", 2, -1}, {"corrupt-frame:1", 1, -1}, {"corrupt-frame:2", 2, -1},
+        {"corrupt-frame:3", 3, -1}, {"wrong-seq:2", 2, 1},   {"wrong-seq:3", 3, 1},
     };
-    const Case cases[] = {
-        {"drop-frame:1", 1, false, 0},
-        {"drop-frame:2", 2, false, 0},
-        {"corrupt-frame:1", 1, false, 0},
-        {"corrupt-frame:2", 2, false, 0},
-        {"corrupt-frame:3", 3, false, 0},
-        {"wrong-seq:2", 2, true, 1},
-        {"wrong-seq:3", 3, true, 1},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        DeviceConfig cfg;
-        ASSERT_TRUE(parse_fault(c.fault, &cfg.faults, nullptr));
-        Bench b(cfg);
-        const auto frames = frames_of_message(encode_message({1, 0, {}}));
-        std::vector<Frame> after_end;
+        Bench b(faulty(c.fault));
+        std::vector<Frame> transmissions;
+        auto keep = [&](const std::vector<Frame>& answer) {
+            for (const Frame& x : answer)
+                if (x.role == kTransmission) transmissions.push_back(x);
+        };
         for (int k = 1; k <= 3; ++k) {
-            Frame f = frames[k - 1];
-            f.sequence = 0;
+            Frame f = kOpenUploadFrames[k - 1];
             auto answer = b.feed(encode_frame(f));
-            auto keep_transmissions = [&](const std::vector<Frame>& frames) {
-                for (const Frame& x : frames)
-                    if (x.role == kTransmission) after_end.push_back(x);
-            };
             if (k == c.frame) {
-                keep_transmissions(answer);
-                if (c.acknowledged) {
-                    ASSERT_GE(answer.size(), 1u);
-                    EXPECT_EQ(answer[0].sequence, c.ack_seq);
-                } else {
-                    EXPECT_TRUE(answer.empty());
-                }
-                // The system sends the same frame again with the counter one up.
+                EXPECT_EQ(answer.empty() ? -1 : answer[0].sequence, c.first_ack);
+                keep(answer);
                 f.sequence = 1;
                 answer = b.feed(encode_frame(f));
                 ASSERT_GE(answer.size(), 1u);
@@ -209,18 +184,16 @@ TEST(ProjectorSimLink, SystemRetransmissionsAfterDroppedCorruptedOrMisacknowledg
                 EXPECT_EQ(answer[0].sequence, 1);
             }
             ASSERT_GE(answer.size(), 1u);
-            if (k == 3) keep_transmissions(answer);
+            keep(answer);
         }
-        // The reply's begin frame goes out once, right after the first acknowledgement of the end.
-        ASSERT_EQ(after_end.size(), 1u);
-        // The message was taken once, whole, and is answered once.
-        EXPECT_EQ(b.receive(after_end), encode_message({2, 0, {}}));
+        ASSERT_EQ(transmissions.size(), 1u);
+        EXPECT_EQ(b.receive(transmissions), encode_message({2, 0, {}}));
         EXPECT_TRUE(b.drain().empty());
     }
 }
 
 TEST(ProjectorSimLink, DeviceRetransmitsUnacknowledgedFramesThenGivesUp) {
-    Bench b(DeviceConfig{});
+    Bench b;
     const auto first = b.send({13, 0, {}});
     ASSERT_EQ(first.size(), 1u);
     EXPECT_EQ(first[0].kind, kBegin);
@@ -239,14 +212,14 @@ TEST(ProjectorSimLink, DeviceRetransmitsUnacknowledgedFramesThenGivesUp) {
         EXPECT_EQ(again[0].sequence, seq);
     }
     // An acknowledgement of an old transmission is not taken for the current one.
-    EXPECT_TRUE(b.feed(encode_frame(Frame{kBegin, kAcknowledgement, 2, 1, 1, {}})).empty());
+    EXPECT_TRUE(b.feed(command(kBegin, kAcknowledgement, 2)).empty());
     b.now += 1.0;
     b.link.poll(b.now);
     EXPECT_TRUE(b.drain().empty()) << "five transmissions, then the reply is abandoned";
     EXPECT_FALSE(b.link.next_deadline());
 
-    // A late acknowledgement of the third transmission still moves the reply on.
-    Bench c(DeviceConfig{});
+    // A late acknowledgement of the second transmission still moves the reply on.
+    Bench c;
     c.send({13, 0, {}});
     c.now = 1.0;
     c.link.poll(c.now);
@@ -257,34 +230,26 @@ TEST(ProjectorSimLink, DeviceRetransmitsUnacknowledgedFramesThenGivesUp) {
 
 TEST(ProjectorSimLink, ReplyFaults) {
     {
-        DeviceConfig cfg;
-        ASSERT_TRUE(parse_fault("no-reply:7", &cfg.faults, nullptr));
-        Bench b(cfg);
+        Bench b(faulty("no-reply:7"));
         EXPECT_TRUE(b.send({7, 1, {1, 2}}).empty());
         EXPECT_FALSE(b.send({9, 1, {}}).empty());
     }
     {
-        DeviceConfig cfg;
-        ASSERT_TRUE(parse_fault("block-size-zero", &cfg.faults, nullptr));
-        Bench b(cfg);
+        Bench b(faulty("block-size-zero"));
         const Bytes reply = b.exchange({3, 0, {}});
         ASSERT_EQ(reply.size(), 24u);
         EXPECT_EQ(get_be(reply, 20, 4), 0u);
     }
     {
-        DeviceConfig cfg;
-        cfg.state = Power::kUpload;
-        ASSERT_TRUE(parse_fault("silent", &cfg.faults, nullptr));
-        Bench b(cfg);
-        for (const Frame& f : frames_of_message(encode_message({1, 0, {}})))
-            EXPECT_TRUE(b.feed(encode_frame(f)).empty());
-        const Bytes q = encode_request('Q', 0);
-        b.link.receive(q.data(), q.size(), 0);
-        EXPECT_TRUE(b.link.take_output().empty());
+        DeviceConfig upload;
+        upload.state = Power::kUpload;
+        Bench b(faulty("silent", upload));
+        for (const Frame& f : kOpenUploadFrames) EXPECT_TRUE(b.put(encode_frame(f)).empty());
+        EXPECT_TRUE(b.put(encode_request('Q', 0)).empty());
     }
     {
         // A message whose envelope checksum is wrong is acknowledged frame by frame but not answered.
-        Bench b(DeviceConfig{});
+        Bench b;
         Bytes bad = encode_message({1, 0, {}});
         bad[19] ^= 1;
         std::vector<Frame> after_end;
@@ -298,65 +263,38 @@ TEST(ProjectorSimLink, ReplyFaults) {
 // acknowledgement of the begin frame), 2 (of the data frame), 3 (of the end frame), then its
 // reply's begin frame (4), and once that is acknowledged its data frame (5) and end frame (6).
 TEST(ProjectorSimLink, FaultsOnWhatTheDeviceSends) {
-    const auto system_frames = frames_of_message(encode_message({1, 0, {}}));
     const Bytes reply = encode_message({2, 0, {}});
-    auto sound = [](std::uint8_t kind, std::uint8_t role, std::uint8_t seq, const Bytes& data = {}) {
-        return encode_frame(Frame{kind, role, seq, 1, 1, data});
-    };
-    // What the device sends when nothing goes wrong, frame by frame.
-    const std::vector<Bytes> clean = {sound(kBegin, kAcknowledgement, 0), sound(kData, kAcknowledgement, 0),
-                                      sound(kEnd, kAcknowledgement, 0),   sound(kBegin, kTransmission, 0),
-                                      sound(kData, kTransmission, 0, reply), sound(kEnd, kTransmission, 0)};
+    const std::vector<Bytes> clean = {command(kBegin, kAcknowledgement, 0), command(kData, kAcknowledgement, 0),
+                                      command(kEnd, kAcknowledgement, 0),   command(kBegin, kTransmission, 0),
+                                      command(kData, kTransmission, 0, reply), command(kEnd, kTransmission, 0)};
     auto flipped = [](Bytes b, std::size_t at) {
         b[at] ^= 0x10;
         return b;
     };
-    struct Case {
-        const char* fault;
-        int frame;       // which of the six is changed
-        Bytes instead;   // what goes out in its place (empty: nothing)
-    };
-    const Case cases[] = {
+    const struct { const char* fault; int frame; Bytes instead; } cases[] = {  // instead empty: nothing goes out
         {"drop-reply:2", 2, {}},
         {"drop-reply:4", 4, {}},
         {"corrupt-reply:1", 1, flipped(clean[0], 21)},
         {"corrupt-reply:5", 5, flipped(clean[4], 23 + 10)},
-        {"wrong-seq-ack:3", 3, sound(kEnd, kAcknowledgement, 1)},
+        {"wrong-seq-ack:3", 3, command(kEnd, kAcknowledgement, 1)},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
-        DeviceConfig cfg;
-        ASSERT_TRUE(parse_fault(c.fault, &cfg.faults, nullptr));
-        std::vector<std::string> log;
-        Projector device(cfg, [&](const std::string& s) { log.push_back(s); });
-        DeviceLink link(device, [&](const std::string& s) { log.push_back(s); });
+        Bench b(faulty(c.fault));
         std::vector<Bytes> sent;
-        auto take = [&] {
-            sent.push_back(link.take_output());
-            link.output_drained(0);
-        };
-        for (Frame f : system_frames) {
-            f.sequence = 0;
-            const Bytes raw = encode_frame(f);
-            link.receive(raw.data(), raw.size(), 0);
-            take();
-        }
+        for (const Frame& f : kOpenUploadFrames) sent.push_back(b.put(encode_frame(f)));
         // sent[2] holds the acknowledgement of the end frame and the reply's begin frame.
-        Bytes third = sent[2];
-        sent[2] = Bytes(third.begin(), third.begin() + std::min<std::size_t>(27, third.size()));
-        if (c.fault == std::string("drop-reply:4")) {
+        const Bytes third = sent[2];
+        sent[2].resize(std::min<std::size_t>(27, third.size()));
+        if (c.frame == 4) {
             EXPECT_EQ(third, clean[2]);
             // Not acknowledged: after the device's wait the begin frame goes out again, counter 1.
-            link.poll(1.5);
-            EXPECT_EQ(link.take_output(), sound(kBegin, kTransmission, 1));
+            b.link.poll(1.5);
+            EXPECT_EQ(b.link.take_output(), command(kBegin, kTransmission, 1));
             continue;
         }
-        sent.push_back(Bytes(third.begin() + sent[2].size(), third.end()));
-        for (std::uint8_t kind : {kBegin, kData}) {
-            const Bytes ack = sound(kind, kAcknowledgement, 0);
-            link.receive(ack.data(), ack.size(), 0);
-            take();
-        }
+        sent.emplace_back(third.begin() + std::ssize(sent[2]), third.end());
+        for (std::uint8_t kind : {kBegin, kData}) sent.push_back(b.put(command(kind, kAcknowledgement, 0)));
         ASSERT_EQ(sent.size(), clean.size());
         for (std::size_t i = 0; i < clean.size(); ++i)
             EXPECT_EQ(sent[i], static_cast<int>(i) + 1 == c.frame ? c.instead : clean[i]) << "frame " << i + 1;
@@ -366,22 +304,13 @@ TEST(ProjectorSimLink, FaultsOnWhatTheDeviceSends) {
 // Noise before a frame: the frame itself follows whole, after bytes that hold an E3 57 lead-in
 // with a length but no sound header, and end in a lone E3.
 TEST(ProjectorSimLink, GarbageBeforeASentFrame) {
-    DeviceConfig cfg;
-    ASSERT_TRUE(parse_fault("garbage:2", &cfg.faults, nullptr));
-    Projector device(cfg, nullptr);
-    DeviceLink link(device, nullptr);
-    const auto frames = frames_of_message(encode_message({1, 0, {}}));
-    Bytes out;
-    for (int i = 0; i < 2; ++i) {
-        const Bytes raw = encode_frame(frames[static_cast<std::size_t>(i)]);
-        link.receive(raw.data(), raw.size(), 0);
-        const Bytes o = link.take_output();
-        if (i == 1) out = o;
-    }
-    const Bytes ack = encode_frame(Frame{kData, kAcknowledgement, 0, 1, 1, {}});
+    Bench b(faulty("garbage:2"));
+    b.put(encode_frame(kOpenUploadFrames[0]));
+    const Bytes out = b.put(encode_frame(kOpenUploadFrames[1]));
+    const Bytes ack = command(kData, kAcknowledgement, 0);
     ASSERT_GT(out.size(), ack.size() + 10);
-    EXPECT_EQ(Bytes(out.end() - static_cast<std::ptrdiff_t>(ack.size()), out.end()), ack);
-    const Bytes noise(out.begin(), out.end() - static_cast<std::ptrdiff_t>(ack.size()));
+    EXPECT_EQ(Bytes(out.end() - std::ssize(ack), out.end()), ack);
+    const Bytes noise(out.begin(), out.end() - std::ssize(ack));
     EXPECT_EQ(noise.back(), 0xE3);
     const Bytes lead = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x00, 0x1B};
     EXPECT_NE(std::search(noise.begin(), noise.end(), lead.begin(), lead.end()), noise.end());

@@ -6,6 +6,8 @@
 
 #include "tests/support/ScriptedDeviceLibrary.h"
 
+#include <QByteArray>
+
 #include <cstdint>
 #include <map>
 #include <set>
@@ -14,6 +16,12 @@
 namespace halvern::test {
 
 using Frame = ScriptedDeviceLibrary::Frame;
+
+// Bytes written as hex digits; blanks are skipped.
+inline Frame hex_bytes(const char* text) {
+    const QByteArray raw = QByteArray::fromHex(text);
+    return Frame(raw.begin(), raw.end());
+}
 
 inline void put_be(Frame& f, std::size_t at, std::uint64_t v, int n) {
     for (int k = 0; k < n; ++k) f[at + k] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - k)));
