@@ -20,6 +20,9 @@ int remaining_ms(const QDeadlineTimer& deadline) {
     return static_cast<int>(std::max<qint64>(1, deadline.remainingTime()));
 }
 
+// How long throwing input away may go on taking in what keeps arriving.
+constexpr int kDiscardBoundMs = 50;
+
 const QString kRfc2217Scheme = QStringLiteral("rfc2217");
 const QString kTcpScheme = QStringLiteral("tcp");
 
@@ -191,7 +194,14 @@ std::int32_t NetworkLine::read(QByteArray& into, const QDeadlineTimer& deadline)
 }
 
 void NetworkLine::discard_input() {
+    // readAll sees only what the socket has taken in; what has arrived since waits in the
+    // system until the socket looks. Take it in as well (commands in it are still answered),
+    // for a short while at most, so that a server that never stops sending cannot hold us.
+    const QDeadlineTimer bound(kDiscardBoundMs);
     pump();
+    while (socket_.state() == QAbstractSocket::ConnectedState && !bound.hasExpired() &&
+           socket_.waitForReadyRead(0))
+        pump();
     data_.clear();
 }
 
