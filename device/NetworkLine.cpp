@@ -106,16 +106,22 @@ std::int32_t NetworkLine::open(std::int32_t baud_rate, std::int32_t timeout_ms) 
 }
 
 std::int32_t NetworkLine::negotiate(std::int32_t baud_rate, const QDeadlineTimer& deadline) {
+    // Data that comes before the remote line is set up cannot be the projector's at this
+    // rate: it is dropped as it comes, so a server that floods instead of answering fills no
+    // memory.
     socket_.write(telnet::client_greeting());
     while (!negotiator_.com_port_agreed()) {
         // A server that refuses COM port control, or is no Telnet server at all, cannot set
         // the projector's line.
         if (negotiator_.com_port_refused() || !wait(deadline)) return kAccessDenied;
+        data_.clear();
     }
     socket_.write(telnet::line_settings(static_cast<std::uint32_t>(baud_rate)));
     baud_answer_.reset();
-    while (!baud_answer_)
+    while (!baud_answer_) {
         if (!wait(deadline)) return kAccessDenied;
+        data_.clear();
+    }
     // The server answers with the rate the UART now runs at.
     return *baud_answer_ == static_cast<std::uint32_t>(baud_rate) ? kOk : kInvalidParameter;
 }

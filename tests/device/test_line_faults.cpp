@@ -9,6 +9,7 @@
 #include <chrono>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -60,6 +61,46 @@ TEST(LineFaults, NetworkDiscardDropsWhatWaitsInTheSocket) {
     while (got.size() < 6 && line.read(got, deadline) == kOk) {}
     EXPECT_EQ(got.toStdString(), "answer");
     ::close(peer);
+}
+
+// The largest the process has been, in kilobytes.
+long peak_kb() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+TEST(LineFaults, ServerThatFloodsBeforeAgreeingIsNotKeptInMemory) {
+    // Before it agrees to COM port control the server sends 48 MB of data: none of it can be
+    // the projector's (the remote line is not set up yet), and none of it may pile up.
+    constexpr qsizetype kFlood = 48 << 20;
+    Listener listener;
+    std::thread server([&] {
+        const int peer = listener.accept_one();
+        if (peer < 0) return;
+        const QByteArray chunk(1 << 20, 'x');
+        for (qsizetype sent = 0; sent < kFlood; sent += chunk.size())
+            if (::send(peer, chunk.constData(), chunk.size(), MSG_NOSIGNAL) != chunk.size()) break;
+        send_all(peer, QByteArray::fromHex("FFFD2C"));
+        char buf[256];
+        // The greeting, then the line settings, each answered by the rate.
+        for (qsizetype got = 0; got < 12 + 38;) {
+            const ssize_t n = ::recv(peer, buf, sizeof buf, 0);
+            if (n <= 0) break;
+            got += n;
+        }
+        send_all(peer, QByteArray::fromHex("FFFA2C6500009600FFF0"));
+        std::this_thread::sleep_for(500ms);
+        ::close(peer);
+    });
+    const long before = peak_kb();
+    NetworkLine line(listener.name("rfc2217"));
+    EXPECT_EQ(line.open(38400, 30000), kOk);
+    server.join();
+    EXPECT_LT(peak_kb() - before, 24 * 1024);
+    QByteArray got;
+    EXPECT_EQ(line.read(got, QDeadlineTimer(100)), kReadFault);  // gone, and nothing left over
+    EXPECT_EQ(got.size(), 0);
 }
 
 }  // namespace
