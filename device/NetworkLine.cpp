@@ -122,6 +122,8 @@ std::int32_t NetworkLine::negotiate(std::int32_t baud_rate, const QDeadlineTimer
         if (!wait(deadline)) return kAccessDenied;
         data_.clear();
     }
+    // A server that will not pass bytes as they are would turn frames into text.
+    if (negotiator_.binary_refused()) return kAccessDenied;
     // The server answers with the rate the UART now runs at.
     return *baud_answer_ == static_cast<std::uint32_t>(baud_rate) ? kOk : kInvalidParameter;
 }

@@ -116,6 +116,10 @@ QByteArray Negotiator::answer(const Command& command) {
         answered_[option] |= bit;
         return negotiation(verb, option);
     };
+    if (option == kOptionBinary && (command.verb == kWill || command.verb == kWont))
+        server_binary_refused_ = command.verb == kWont;
+    if (option == kOptionBinary && (command.verb == kDo || command.verb == kDont))
+        client_binary_refused_ = command.verb == kDont;
     switch (command.verb) {
     case kDo:
         if (option == kOptionComPort) com_port_ = Agreement::kYes;

@@ -92,10 +92,15 @@ public:
     // Whether the server agreed to COM port control (DO COM-PORT-OPTION) or refused it.
     bool com_port_agreed() const { return com_port_ == Agreement::kYes; }
     bool com_port_refused() const { return com_port_ == Agreement::kNo; }
+    // Whether the server, as it last said, refuses binary in either direction (WONT BINARY,
+    // DONT BINARY): then the stream is 7-bit text with CR NUL, and cannot carry frames.
+    bool binary_refused() const { return server_binary_refused_ || client_binary_refused_; }
 
 private:
     enum class Agreement { kAsked, kYes, kNo };
     Agreement com_port_ = Agreement::kAsked;
+    bool server_binary_refused_ = false;
+    bool client_binary_refused_ = false;
     // Options already answered, one bit per option and verb kind, so a repeat goes unanswered.
     std::vector<std::uint8_t> answered_ = std::vector<std::uint8_t>(256, 0);
 };

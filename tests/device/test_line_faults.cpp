@@ -63,6 +63,49 @@ TEST(LineFaults, NetworkDiscardDropsWhatWaitsInTheSocket) {
     ::close(peer);
 }
 
+TEST(LineFaults, ServerThatRefusesBinaryCannotCarryTheLine) {
+    // Without binary a Telnet stream is 7-bit text in which a CR travels as CR NUL: frames
+    // would arrive with bytes added or changed.
+    const struct {
+        const char* what;
+        const char* answer;  // after DO COM-PORT-OPTION
+        std::int32_t result;
+    } cases[] = {
+        {"agrees to binary both ways", "FFFB00 FFFD00", kOk},
+        {"says nothing of binary", "", kOk},
+        {"will not send binary", "FFFC00 FFFD00", kAccessDenied},
+        {"will not take binary", "FFFB00 FFFE00", kAccessDenied},
+        {"refuses, then agrees", "FFFC00 FFFB00 FFFD00", kOk},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Listener listener;
+        std::thread server([&] {
+            const int peer = listener.accept_one();
+            if (peer < 0) return;
+            char buf[256];
+            qsizetype got = 0;
+            auto take = [&](qsizetype until) {
+                while (got < until) {
+                    const ssize_t n = ::recv(peer, buf, sizeof buf, 0);
+                    if (n <= 0) return;
+                    got += n;
+                }
+            };
+            take(12);
+            send_all(peer, QByteArray::fromHex("FFFD2C") + QByteArray::fromHex(QByteArray(c.answer).replace(' ', "")));
+            take(12 + 38);
+            send_all(peer, QByteArray::fromHex("FFFA2C6500009600FFF0"));
+            take(12 + 38 + 1);  // until the line hangs up
+            ::close(peer);
+        });
+        NetworkLine line(listener.name("rfc2217"));
+        EXPECT_EQ(line.open(38400, 5000), c.result);
+        line.close();
+        server.join();
+    }
+}
+
 // The largest the process has been, in kilobytes.
 long peak_kb() {
     rusage usage{};
