@@ -73,9 +73,12 @@ QString NetworkLine::lock_file(const QString& key) {
 }
 
 std::int32_t NetworkLine::lock() {
-    // Read-only is enough for flock, and lets another user's run take the same file.
+    // Read-only is enough for flock, and lets another user's run take the same file. A file
+    // that is there already is opened without O_CREAT: in a sticky directory such as
+    // /run/lock, the system refuses O_CREAT on another user's file (fs.protected_regular).
     const QByteArray path = QFile::encodeName(lock_file(address_->key()));
-    lock_fd_ = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
+    lock_fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (lock_fd_ < 0 && errno == ENOENT) lock_fd_ = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
     if (lock_fd_ < 0) return kAccessDenied;
     if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
         ::close(lock_fd_);

@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include <arpa/inet.h>
 #include <chrono>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -104,6 +107,23 @@ TEST(LineFaults, ServerThatRefusesBinaryCannotCarryTheLine) {
         line.close();
         server.join();
     }
+}
+
+TEST(LineFaults, LockFileLeftByAnotherUserIsTakenAsItIs) {
+    // Where the system protects files in sticky directories (fs.protected_regular, set on
+    // Debian), opening another user's lock file with O_CREAT is refused even when nobody
+    // holds the lock.
+    if (::geteuid() != 0) GTEST_SKIP() << "needs to give a file to another user";
+    Listener listener;
+    const QByteArray file = QFile::encodeName(NetworkLine::lock_file(QStringLiteral("127.0.0.1:%1").arg(listener.port)));
+    const int fd = ::open(file.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    ASSERT_EQ(::chown(file.constData(), 65534, 65534), 0);
+    NetworkLine line(listener.name("tcp"));
+    EXPECT_EQ(line.open(38400, 2000), kOk);
+    line.close();
+    ::unlink(file.constData());
 }
 
 // The largest the process has been, in kilobytes.
