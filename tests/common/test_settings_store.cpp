@@ -3,10 +3,13 @@
 
 #include "tests/support/RecordingReporter.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <vector>
 
 using namespace halvern;
 
@@ -25,27 +28,44 @@ QByteArray read(const QString& path) {
 
 }  // namespace
 
-TEST(SettingsStore, KeysAreWrittenAsNamed) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("sub/Halvern!.ini");  // the directory is made on the first write
-    SettingsStore store(path);
-    store.set_startup("Working Directory", "/home/tech/My Releases");
-    store.set_startup("Port", "COM1");
-    store.set_startup("Baud Rate", "38400");
-    store.set("Ports", "COM1", "/dev/ttyUSB0");
-    EXPECT_EQ(read(path),
-              "[Startup]\n"
-              "Working Directory=/home/tech/My Releases\n"
-              "Port=COM1\n"
-              "Baud Rate=38400\n"
-              "\n"
-              "[Ports]\n"
-              "COM1=/dev/ttyUSB0\n");
+// Keys are written as named, blanks included; the file and its directory are made on the first
+// write. Setting a value keeps comments, order and unknown keys, and rewrites an older %XX
+// spelling or a repeated key as the one line of the key as named.
+TEST(SettingsStore, SettingAValueWritesItAsNamedAndKeepsTheRest) {
+    struct Set { const char* section; const char* key; const char* value; };
+    const struct { const char* what; QByteArray before; std::vector<Set> sets; QByteArray after; } cases[] = {
+        {"no file yet", {},
+         {{"Startup", "Working Directory", "/home/tech/My Releases"}, {"Startup", "Port", "COM1"},
+          {"Startup", "Baud Rate", "38400"}, {"Ports", "COM1", "/dev/ttyUSB0"}},
+         "[Startup]\nWorking Directory=/home/tech/My Releases\nPort=COM1\nBaud Rate=38400\n\n[Ports]\nCOM1=/dev/ttyUSB0\n"},
+        {"a file of older spellings and notes",
+         "; my notes\n[Startup]\nWorking%20Directory=/old\nBaud%20Rate=9600\nBaud Rate=19200\nExtra=kept\n\n"
+         "[Ports]\nCOM1=/dev/ttyUSB0\n",
+         {{"Startup", "Baud Rate", "38400"}, {"Startup", "Working Directory", "/new"}, {"Startup", "hndCom", "7"},
+          {"Ports", "COM2", "/dev/ttyUSB1"}},
+         "; my notes\n[Startup]\nWorking Directory=/new\nBaud Rate=38400\nExtra=kept\nhndCom=7\n\n"
+         "[Ports]\nCOM1=/dev/ttyUSB0\nCOM2=/dev/ttyUSB1\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("sub/Halvern!.ini");
+        if (!c.before.isNull()) {
+            QDir().mkpath(dir.filePath("sub"));
+            write(path, c.before);
+        }
+        SettingsStore store(path);
+        for (const Set& s : c.sets) store.set(s.section, s.key, s.value);
+        EXPECT_EQ(read(path), c.after);
+    }
 }
 
+// Every read sees the file as it is now, edits made while the program runs included.
 TEST(SettingsStore, ReadsAFileAsAPersonEditsIt) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Halvern!.ini");
+    SettingsStore store(path);
+    EXPECT_EQ(store.startup("Port", "none"), "none");  // no file yet
     write(path,
           "; written by hand\r\n"
           "[startup]\r\n"
@@ -61,7 +81,6 @@ TEST(SettingsStore, ReadsAFileAsAPersonEditsIt) {
           "broken line\r\n"
           "[Ports]\r\n"
           "COM1 = /dev/ttyUSB0\r\n");
-    SettingsStore store(path);
     struct Case { const char* section; const char* key; QString value; } cases[] = {
         {"Startup", "Baud Rate", "9600"},
         {"Startup", "Working Directory", "/old/escaped"},
@@ -81,37 +100,7 @@ TEST(SettingsStore, ReadsAFileAsAPersonEditsIt) {
     EXPECT_FALSE(store.contains("Ports", "COM2"));
 }
 
-TEST(SettingsStore, SettingAValueKeepsTheRestOfTheFile) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Halvern!.ini");
-    write(path,
-          "; my notes\n"
-          "[Startup]\n"
-          "Working%20Directory=/old\n"
-          "Baud%20Rate=9600\n"
-          "Baud Rate=19200\n"
-          "Extra=kept\n"
-          "\n"
-          "[Ports]\n"
-          "COM1=/dev/ttyUSB0\n");
-    SettingsStore store(path);
-    store.set_startup("Baud Rate", "38400");
-    store.set_startup("Working Directory", "/new");
-    store.set_startup("hndCom", "7");
-    store.set("Ports", "COM2", "/dev/ttyUSB1");
-    EXPECT_EQ(read(path),
-              "; my notes\n"
-              "[Startup]\n"
-              "Working Directory=/new\n"
-              "Baud Rate=38400\n"
-              "Extra=kept\n"
-              "hndCom=7\n"
-              "\n"
-              "[Ports]\n"
-              "COM1=/dev/ttyUSB0\n"
-              "COM2=/dev/ttyUSB1\n");
-}
-
+// Whatever a value holds comes back as it was set, through a new store on the same file.
 TEST(SettingsStore, ValuesSurviveTheRoundTrip) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Halvern!.ini");
@@ -123,16 +112,5 @@ TEST(SettingsStore, ValuesSurviveTheRoundTrip) {
         SettingsStore(path).set_startup("Working Directory", v);
         EXPECT_EQ(SettingsStore(path).startup("Working Directory"), v) << v.toStdString();
     }
-    // Still one line per key.
-    EXPECT_EQ(read(path).count('\n'), 2);
-}
-
-TEST(SettingsStore, EditsMadeWhileTheProgramRunsAreSeen) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("Halvern!.ini");
-    SettingsStore store(path);
-    EXPECT_EQ(store.startup("Port", "none"), "none");  // no file yet
-    store.set_startup("Port", "COM1");
-    write(path, "[Startup]\nPort=COM3\n");
-    EXPECT_EQ(store.startup("Port"), "COM3");
+    EXPECT_EQ(read(path).count('\n'), 2);  // still one line per key
 }

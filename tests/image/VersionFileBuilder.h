@@ -30,10 +30,6 @@ public:
         bytes_[64 + 32 * i] = static_cast<char>(value);
         return *this;
     }
-    VersionFileBuilder& raw(int offset, const QByteArray& data) {
-        bytes_.replace(offset, data.size(), data);
-        return *this;
-    }
     VersionFileBuilder& put(int offset, std::uint32_t value) {
         for (int k = 0; k < 4; ++k) bytes_[offset + k] = static_cast<char>(value >> (24 - 8 * k));
         return *this;

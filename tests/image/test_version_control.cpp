@@ -1,16 +1,19 @@
-// The version control file: lengths, declared length, entry checks in order, byte totals.
+// The version control file (lengths, entry checks in order, byte totals) and the whole check
+// of a release before the first exchange with the device.
+#include "image/ReleaseCheck.h"
 #include "image/VersionControl.h"
 
 #include "VersionFileBuilder.h"
+#include "tests/support/NonRegularFiles.h"
 #include "tests/support/RecordingReporter.h"
+#include "tests/support/SRecords.h"
 
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 using namespace halvern;
-using halvern::test::RecordingReporter;
-using halvern::test::VersionFileBuilder;
+using namespace halvern::test;
 
 namespace {
 
@@ -19,95 +22,66 @@ struct Release {
     RecordingReporter reporter;
     VersionControlRecord record{};
     ProgressTotals totals;
+    QString path;
 
     void mot(const QString& name) { VersionFileBuilder::write_file(dir.path(), name, "S9030000FC\r\n"); }
-    bool read(const VersionFileBuilder& file, QString* path_out = nullptr) {
-        const QString path = file.write(dir.path(), QStringLiteral("REL.PJV"));
-        if (path_out) *path_out = path;
+    bool read(const VersionFileBuilder& file) {
+        path = file.write(dir.path(), "REL.PJV");
         return read_version_control_file(path, dir.path(), record, totals, reporter);
     }
 };
 
+const QString kMissing = "Motorola file %1.MOT is missing.  Unable to continue processing.";
+
 }  // namespace
 
-TEST(GetBigEndian, FirstByteIsMostSignificantAndWide) {
-    const struct { std::vector<std::uint8_t> bytes; int start, count; std::int64_t value; } cases[] = {
-        {{0x00, 0x00, 0x00, 0xFF}, 0, 4, 255},
-        {{0x00, 0x00, 0x01, 0x00}, 0, 4, 256},
-        {{0x00, 0x00, 0x03, 0x00}, 0, 4, 768},
-        {{0x00, 0x03, 0x00, 0x00}, 0, 4, 196608},
-        {{0x80, 0x00, 0x00, 0x00}, 0, 4, 0x80000000LL},
-        {{0xFF, 0xFF, 0xFF, 0xFF}, 0, 4, 0xFFFFFFFFLL},
-        {{0x12, 0x34, 0x56}, 1, 2, 0x3456},
-        {{0x12, 0x34}, 0, 0, 0},
-    };
-    for (const auto& c : cases) EXPECT_EQ(get_big_endian(c.bytes, c.start, c.count), c.value);
-    EXPECT_EQ(get_big_endian(QByteArray("\x00\x00\x02\x40", 4), 0, 4), 576);
-}
-
-TEST(ReadVersionControlFile, LengthsAndDeclaredLength) {
-    const struct { int length; std::uint32_t declared; bool ok; int message; } cases[] = {
-        {575, 575, false, 1},  // below the minimum
-        {576, 576, true, 0},   // 00 00 02 40, no trailer
-        {768, 768, true, 0},   // 00 00 03 00
-        {768, 0x00030000, false, 2},  // little-endian order of 768
-        {700, 768, false, 2},
+// The first fault found is the one reported: the file's length, then its entries in order (a
+// missing NAME.mot, a window the image buffer cannot hold, a sequence byte out of place even in
+// an unused entry). A release with no entry used fails without a box. %1 is the file's path.
+TEST(ReadVersionControlFile, TheFirstFaultIsReported) {
+    const QString too_short = "Version control file %1 is not the minimum file length.  Unable to continue processing.";
+    const QString mismatch = "Specified file length of the version control file %1 does not match the actual file "
+                             "length.  Unable to continue processing.";
+    const QString window = "Motorola file A.MOT has an address window that does not fit the image buffer.  Unable to "
+                           "continue processing.";
+    auto a = [](std::uint32_t start, std::uint32_t end) { return VersionFileBuilder().entry(1, "A", start, end); };
+    const struct { const char* what; VersionFileBuilder file; bool ok; QString box; } cases[] = {
+        {"575 bytes", VersionFileBuilder(575).entry(0, "A", 0, 100), false, too_short},
+        {"576 bytes: 00 00 02 40, no trailer", VersionFileBuilder(576).entry(0, "A", 0, 100), true, {}},
+        {"768 declared little-endian", a(0, 100).put(52, 0x00030000), false, mismatch},
+        {"700 bytes declaring 768", VersionFileBuilder(700).put(52, 768).entry(0, "A", 0, 100), false, mismatch},
+        {"entry 2 misses its file, entry 5 has a wrong sequence",
+         a(0, 10).entry(2, "GONE", 0, 10).sequence(5, 9), false, kMissing.arg("GONE")},
+        {"unused entry with a wrong sequence: no full stop at the end", a(0, 10).sequence(15, 0), false,
+         "Version control file %1 is not formatted correctly.  Unable to continue"},
+        {"sixteen unused entries", VersionFileBuilder(), false, {}},
+        {"a hidden file is no NAME.mot", VersionFileBuilder().entry(0, ".H", 0, 1), false, kMissing.arg(".H")},
+        {"exactly 1,048,576 addresses", a(0, 0xFFFFF), true, {}},
+        {"one more", a(0, 0x100000), false, window},
+        {"reversed: would lower the total", a(0x1000, 0x0FFF), false, window},
+        {"the whole 32-bit space", a(0, 0xFFFFFFFF), false, window},
+        {"top-bit addresses", a(0x80000000, 0x800FFFFF), true, {}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Release r;
         r.mot("A.mot");
-        QString path;
-        const bool ok = r.read(VersionFileBuilder(c.length).put(52, c.declared).entry(0, "A", 0, 100), &path);
-        EXPECT_EQ(ok, c.ok) << c.length;
-        QStringList expected;
-        if (c.message == 1)
-            expected << "Version control file " + path + " is not the minimum file length.  Unable to continue processing.";
-        if (c.message == 2)
-            expected << "Specified file length of the version control file " + path +
-                            " does not match the actual file length.  Unable to continue processing.";
-        EXPECT_EQ(r.reporter.boxes(), expected) << c.length;
-    }
-}
-
-TEST(ReadVersionControlFile, TheFirstFailingEntryWins) {
-    {   // entry 2 misses its file, entry 5 has a wrong sequence: the missing file is reported
-        Release r;
-        r.mot("A.mot");
-        EXPECT_FALSE(r.read(VersionFileBuilder().entry(0, "A", 0, 10).entry(2, "GONE", 0, 10).sequence(5, 9)));
-        EXPECT_EQ(r.reporter.boxes(), QStringList{"Motorola file GONE.MOT is missing.  Unable to continue processing."});
-    }
-    {   // an unused entry with a wrong sequence still fails, with no full stop at the end
-        Release r;
-        r.mot("A.mot");
-        QString path;
-        EXPECT_FALSE(r.read(VersionFileBuilder().entry(0, "A", 0, 10).sequence(15, 0), &path));
-        EXPECT_EQ(r.reporter.boxes(),
-                  QStringList{"Version control file " + path + " is not formatted correctly.  Unable to continue"});
-    }
-    {   // sixteen unused entries: false and no box
-        Release r;
-        EXPECT_FALSE(r.read(VersionFileBuilder()));
-        EXPECT_TRUE(r.reporter.events.isEmpty());
-    }
-    {   // the file is found without regard to case, and the record holds the file
-        Release r;
-        r.mot("ABC.MOT");
-        EXPECT_TRUE(r.read(VersionFileBuilder().name("Release A").entry(3, "abc", 0x10, 0x20)));
-        EXPECT_TRUE(r.reporter.events.isEmpty());
-        EXPECT_EQ(r.record.release_name_text(), "Release A");
-        EXPECT_EQ(r.record.files[3].name(), "abc");
-        EXPECT_EQ(r.record.files[3].start(), 0x10);
-    }
-    {   // hidden files and directories do not count as NAME.mot
-        Release r;
-        QDir(r.dir.path()).mkdir("D.mot");
         r.mot(".H.mot");
-        EXPECT_FALSE(r.read(VersionFileBuilder().entry(0, "D", 0, 1)));
-        EXPECT_FALSE(r.read(VersionFileBuilder().entry(0, ".H", 0, 1)));
-        EXPECT_EQ(r.reporter.boxes().size(), 2);
+        EXPECT_EQ(r.read(c.file), c.ok);
+        EXPECT_EQ(r.reporter.boxes(), c.box.isEmpty() ? QStringList() : QStringList{QString(c.box).replace("%1", r.path)});
     }
+    // The file is found without regard to case; names fill their fields without a NUL.
+    Release r;
+    r.mot("name_of_15chars.MOT");
+    ASSERT_TRUE(r.read(VersionFileBuilder().name("0123456789ABCDEF").version("0210xyz").entry(3, "NAME_OF_15CHARS", 0x10, 0x20)));
+    EXPECT_TRUE(r.reporter.events.isEmpty());
+    EXPECT_EQ(r.record.release_name_text(), "0123456789ABCDEF");
+    EXPECT_EQ(r.record.release_version_text(), "02.10");
+    EXPECT_EQ(r.record.files[3].name(), "NAME_OF_15CHARS");
+    EXPECT_EQ(r.record.files[3].start(), 0x10);
 }
 
+// The progress total stays within 32767 by a power-of-two divisor, in wide arithmetic.
 TEST(ReadVersionControlFile, ByteTotalsAndDivisor) {
     const struct { std::vector<std::pair<std::uint32_t, std::uint32_t>> windows; double total; int divisor; } cases[] = {
         {{{0, 32767}}, 32767, 1},
@@ -115,55 +89,82 @@ TEST(ReadVersionControlFile, ByteTotalsAndDivisor) {
         {{{0, 65535}}, 32767, 2},
         {{{0, 65536}}, 16384, 4},
         {{{0, 20000}, {100, 20100}}, 20000, 2},
-        {{{0x7FFFFFFF, 0x800FFFFE}}, 0xFFFFF >> 5, 32},  // top-bit addresses in wide arithmetic
+        {{{0x7FFFFFFF, 0x800FFFFE}}, 0xFFFFF >> 5, 32},
         {{{0xFFF00000, 0xFFFFFFFF}}, 0xFFFFF >> 5, 32},
     };
     for (const auto& c : cases) {
         Release r;
         VersionFileBuilder file;
         for (std::size_t i = 0; i < c.windows.size(); ++i) {
-            const QString name = QStringLiteral("F%1").arg(i);
-            r.mot(name + ".mot");
-            file.entry(static_cast<int>(i), name.toLatin1(), c.windows[i].first, c.windows[i].second);
+            r.mot(QStringLiteral("F%1.mot").arg(i));
+            file.entry(static_cast<int>(i), QByteArray("F") + QByteArray::number(qulonglong(i)), c.windows[i].first, c.windows[i].second);
         }
         EXPECT_TRUE(r.read(file));
         EXPECT_EQ(r.totals.progress_total, c.total);
         EXPECT_EQ(r.totals.progress_divisor, c.divisor);
-        EXPECT_LE(r.totals.progress_total, 32767);
     }
 }
 
-TEST(ReadVersionControlFile, WindowsThatDoNotFitTheImageBufferAreRejected) {
-    const struct { std::uint32_t start, end; bool ok; } cases[] = {
-        {0, 0xFFFFF, true},             // exactly 1,048,576 addresses
-        {0, 0x100000, false},           // one more
-        {0x1000, 0x0FFF, false},        // reversed: would lower the total
-        {0, 0xFFFFFFFF, false},
-        {0x80000000, 0x800FFFFF, true},
+// check_release stops at the first faulty file with its box chain, innermost first.
+TEST(CheckRelease, BoxChainsOfTheFirstFault) {
+    const QByteArray good = s3_records(0x1000, pattern(40));  // 3 data records and an S7
+    const QByteArray damaged = good.left(good.indexOf("\r\n") + 2) + "S30900001010AXBBCC00\r\n";
+    // Line 3 with one data digit changed and its checksum kept.
+    QByteArray wrong_sum = good;
+    const qsizetype third = good.indexOf("\r\nS3", good.indexOf("\r\nS3") + 1) + 2;
+    wrong_sum[third + 12] = good[third + 12] == '0' ? '1' : '0';
+    const QString read_error = "Error during read of B.mot file.";
+    const struct {
+        const char* what;
+        QByteArray b_text;  // the content of B.mot ("fifo": a link to a FIFO, "": no file)
+        std::uint32_t b_end;
+        QStringList boxes;
+        int files_read;
+    } cases[] = {
+        {"accepted", good, 0x10FF, {}, 2},
+        {"damaged record in the second file", damaged, 0x10FF,
+         {"Motorola format error.  Line 2 of B.mot holds a character that is not a hexadecimal digit.", read_error}, 1},
+        {"checksum", wrong_sum, 0x10FF, {"Motorola format error.  Checksum of line 3 of B.mot does not match.", read_error}, 1},
+        {"missing file", "", 0x10FF, {kMissing.arg("B")}, 0},
+        {"link to a FIFO", "fifo", 0x10FF, {kMissing.arg("B")}, 0},
+        {"window too large", good, 0x101000,
+         {"Motorola file B.MOT has an address window that does not fit the image buffer.  Unable to continue processing."}, 0},
     };
     for (const auto& c : cases) {
-        Release r;
-        r.mot("BIG.mot");
-        EXPECT_EQ(r.read(VersionFileBuilder().entry(1, "BIG", c.start, c.end)), c.ok) << c.start << " " << c.end;
-        const QStringList expected = c.ok ? QStringList() : QStringList{
-            "Motorola file BIG.MOT has an address window that does not fit the image buffer.  Unable to continue processing."};
-        EXPECT_EQ(r.reporter.boxes(), expected);
+        SCOPED_TRACE(c.what);
+        QTemporaryDir dir;
+        VersionFileBuilder::write_file(dir.path(), "A.mot", good);
+        if (c.b_text == "fifo")
+            make_link(dir.path(), "B.mot", make_fifo(dir.path(), "b.fifo"));
+        else if (!c.b_text.isEmpty())
+            VersionFileBuilder::write_file(dir.path(), "B.mot", c.b_text);
+        const QString release =
+            VersionFileBuilder().entry(0, "A", 0x1000, 0x10FF).entry(3, "B", 0x1000, c.b_end).write(dir.path(), "R.PJV");
+
+        Watchdog watchdog(c.what);
+        RecordingReporter reporter;
+        std::vector<ReleaseFileCheck> files;
+        EXPECT_EQ(check_release(release, dir.path(), reporter, &files), c.boxes.isEmpty());
+        EXPECT_EQ(reporter.boxes(), c.boxes);
+        EXPECT_EQ(static_cast<int>(files.size()), c.files_read);
     }
 }
 
-TEST(VersionControlRecord, NameFieldsWithoutNul) {
-    const VersionControlRecord record = VersionControlRecord::from_bytes(
-        VersionFileBuilder().name("0123456789ABCDEF").entry(0, "NAME_OF_15CHARS", 0, 1).version("0210xyz").bytes());
-    EXPECT_EQ(record.release_name_text(), "0123456789ABCDEF");
-    EXPECT_EQ(record.files[0].name(), "NAME_OF_15CHARS");
-    EXPECT_EQ(record.release_version_text(), "02.10");
-}
-
-TEST(ReadVersionControlFile, UnreadablePathIsReportedNotPassed) {
+TEST(CheckRelease, LinesOfTheCheck) {
+    QTemporaryDir dir;
+    // 40 bytes at 0x1000 in three records; the window starts 8 bytes in and ends at 0x10FF.
+    VersionFileBuilder::write_file(dir.path(), "main.MOT", "S00600004844521B\r\n" + s3_records(0x1000, pattern(40)));
+    VersionFileBuilder::write_file(dir.path(), "Boot.mot", s_record('1', "0000AABB") + "\n");
+    const QString release =
+        VersionFileBuilder().entry(0, "MAIN", 0x1008, 0x10FF).entry(1, "Boot", 0, 0xFFFF).write(dir.path(), "R.PJV");
     RecordingReporter reporter;
-    VersionControlRecord record{};
-    ProgressTotals totals;
-    EXPECT_FALSE(read_version_control_file("/nonexistent/REL.PJV", "/nonexistent", record, totals, reporter));
-    EXPECT_EQ(reporter.boxes(),
-              QStringList{"Version control file /nonexistent/REL.PJV cannot be opened.  Unable to continue processing."});
+    std::vector<ReleaseFileCheck> files;
+    ASSERT_TRUE(check_release(release, dir.path(), reporter, &files));
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(release_file_check_line(files[0]),
+              "MAIN.mot: 5 records, 32 bytes inside the window 00001008-000010FF, 8 bytes outside it, "
+              "216 addresses of the window filled with FF");
+    EXPECT_EQ(release_file_check_line(files[1]),
+              "Boot.mot: 1 records, 2 bytes inside the window 00000000-0000FFFF, 0 bytes outside it, "
+              "65534 addresses of the window filled with FF");
 }
