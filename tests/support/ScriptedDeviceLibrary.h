@@ -3,7 +3,13 @@
 // queues the test fills. An empty queue gives the default answer (success, block untouched;
 // for get_data: a time-out).
 
+#include "common/AppState.h"
+#include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
+#include "device/SerialConnection.h"
+#include "tests/support/RecordingReporter.h"
+
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <deque>
@@ -130,6 +136,17 @@ private:
         if (s.fill) s.fill(reply);
         return s.result;
     }
+};
+
+// A serial connection on a scripted library, with its settings file in a directory of its own.
+struct ConnectionRig {
+    QTemporaryDir tmp;
+    SettingsStore settings{tmp.filePath("settings.ini")};
+    AppState state;
+    ScriptedDeviceLibrary library;
+    RecordingReporter reporter;
+    RecordingView view;
+    SerialConnection connection{library, state, settings, reporter};
 };
 
 }  // namespace halvern::test

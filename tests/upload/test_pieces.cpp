@@ -9,13 +9,20 @@
 #include "tests/support/ScriptedDeviceLibrary.h"
 
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
 using namespace halvern;
 using namespace halvern::test;
+
+namespace {
+
+using Step = ScriptedDeviceLibrary::Step;
+
+Step cooling(int bcd20, int bcd21) { return ScriptedDeviceLibrary::status(kCoolingDown, kOk, bcd20, bcd21); }
+
+}  // namespace
 
 TEST(CoolDown, RemainingTimeAndItsDisplay) {
     struct Bcd { std::uint8_t b20, b21; std::int32_t seconds; } bcd[] = {
@@ -39,15 +46,12 @@ TEST(CoolDown, RemainingTimeAndItsDisplay) {
 }
 
 TEST(CoolDown, BarStaysInsideItsRange) {
-    struct Case { std::vector<ScriptedDeviceLibrary::Step> steps; int maximum, value; QStringList boxes; } cases[] = {
-        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x00), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x30)},
-         1, 0, {}},                                             // first reading 0, then 30
-        {{ScriptedDeviceLibrary::Step{kTimeout, {}}, ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x30)},
-         100, 70, {"Unable to query device status."}},          // failed first query: design range
-        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x60), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x01, 0x20)},
-         60, 0, {}},                                            // a later reading above the first
-        {{ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x60), ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x15)},
-         60, 45, {}},
+    // The first reading sets the bar's range (100 when it failed); a later reading above it stays inside.
+    struct Case { std::vector<Step> steps; int maximum, value; QStringList boxes; } cases[] = {
+        {{cooling(0x00, 0x00), cooling(0x00, 0x30)}, 1, 0, {}},
+        {{Step{kTimeout, {}}, cooling(0x00, 0x30)}, 100, 70, {"Unable to query device status."}},
+        {{cooling(0x00, 0x60), cooling(0x01, 0x20)}, 60, 0, {}},
+        {{cooling(0x00, 0x60), cooling(0x00, 0x15)}, 60, 45, {}},
     };
     for (const Case& c : cases) {
         ScriptedDeviceLibrary lib;
@@ -59,8 +63,6 @@ TEST(CoolDown, BarStaysInsideItsRange) {
         EXPECT_EQ(wait.tick(), CoolDownWait::Tick::Cooling);
         EXPECT_EQ(wait.display().bar_maximum, c.maximum);
         EXPECT_EQ(wait.display().bar_value, c.value);
-        EXPECT_GE(wait.display().bar_value, 0);
-        EXPECT_LE(wait.display().bar_value, wait.display().bar_maximum);
         EXPECT_EQ(reporter.boxes(), c.boxes);
     }
 }
@@ -69,9 +71,7 @@ TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
     ScriptedDeviceLibrary lib;
     AppState state;
     RecordingReporter reporter;
-    lib.status_steps = {ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x10),
-                        ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x05),
-                        ScriptedDeviceLibrary::status(kStandby)};
+    lib.status_steps = {cooling(0x00, 0x10), cooling(0x00, 0x05), ScriptedDeviceLibrary::status(kStandby)};
     {
         frmCoolDown window(lib, state, reporter);
         EXPECT_EQ(window.timer()->interval(), 5000);
@@ -79,7 +79,7 @@ TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
         EXPECT_EQ(window.exec(), QDialog::Accepted);
         EXPECT_FALSE(state.cooldown_canceled);
     }
-    lib.status_steps = {ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x01, 0x00)};
+    lib.status_steps = {cooling(0x01, 0x00)};
     frmCoolDown window(lib, state, reporter);
     QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdCancel")->click(); });
     EXPECT_EQ(window.exec(), QDialog::Rejected);
@@ -88,29 +88,24 @@ TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
 }
 
 TEST(StatusQuery, EachStateItsLineAndThePortClosed) {
-    struct Case { std::int32_t open; ScriptedDeviceLibrary::Step step; QString line; int closes; } cases[] = {
+    struct Case { std::int32_t open; Step step; QString line; int closes; } cases[] = {
         {kOk, ScriptedDeviceLibrary::status(kOn), "status 1: Device is on.", 1},
         {kOk, ScriptedDeviceLibrary::status(kCoolingDown), "status 1: Device is cooling down.", 1},
         {kOk, ScriptedDeviceLibrary::status(kStandby), "status 1: Device is in stand by mode.", 1},
         {kOk, ScriptedDeviceLibrary::status(3), "status 3: Unexpected status code from device (2) 0", 1},
-        {kOk, ScriptedDeviceLibrary::Step{kTimeout, {}}, "status 3: Unable to query device status.", 1},
+        {kOk, Step{kTimeout, {}}, "status 3: Unable to query device status.", 1},
         {kPortNotFound, {}, "status 3: Unable to communicate with serial port.", 0},
     };
     for (const Case& c : cases) {
-        QTemporaryDir tmp;
-        SettingsStore settings(tmp.filePath("s.ini"));
-        AppState state;
-        state.port_name = "COM2";
-        state.baud_rate = 9600;
-        ScriptedDeviceLibrary lib;
-        RecordingReporter reporter;
-        SerialConnection connection(lib, state, settings, reporter);
-        lib.open_results = {c.open};
-        lib.status_steps = {c.step};
-        query_device_status(connection, reporter);
-        EXPECT_EQ(reporter.events, QStringList{c.line});
-        EXPECT_EQ(lib.closes, c.closes) << c.line.toStdString();
-        EXPECT_EQ(lib.calls.front(), "open COM2 9600 5000");
+        ConnectionRig rig;
+        rig.state.port_name = "COM2";
+        rig.state.baud_rate = 9600;
+        rig.library.open_results = {c.open};
+        rig.library.status_steps = {c.step};
+        query_device_status(rig.connection, rig.reporter);
+        EXPECT_EQ(rig.reporter.events, QStringList{c.line});
+        EXPECT_EQ(rig.library.closes, c.closes) << c.line.toStdString();
+        EXPECT_EQ(rig.library.calls.front(), "open COM2 9600 5000");
     }
 }
 

@@ -3,10 +3,7 @@
 
 #include "upload/UploadCommand.h"
 
-#include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
-
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -22,37 +19,35 @@ const QString kConfirm = "question[Confirm operating system upload]: Are you sur
 const QString kPowerOff =
     "question[]: Device must be powered off to enter upload mode.  Is it ok to turn device off?";
 
+Step on() { return ScriptedDeviceLibrary::status(kOn); }
+Step standby() { return ScriptedDeviceLibrary::status(kStandby); }
+Step cooling() { return ScriptedDeviceLibrary::status(kCoolingDown); }
+Step failing(std::int32_t result) { return Step{result, {}}; }
+
+// Unless a road says otherwise, the device is in standby and takes upload mode.
 struct Road {
     const char* what;
     bool emergency = false;
-    std::vector<bool> answers;
-    std::vector<Step> status, standby, upload_mode;
-    std::vector<std::int32_t> opens;
+    std::vector<bool> answers = {};
+    std::vector<Step> status = {standby(), standby(), standby()}, standby_mode = {}, upload_mode = {on()};
+    std::vector<std::int32_t> opens = {};
     bool cancel_cool_down = false;
     bool release_readable = true;
     bool check = false;          // the command is given the whole-release check
     bool check_passes = true;
     bool uploaded = true;
-    std::vector<std::string> calls;
-    QStringList events;
+    std::vector<std::string> calls = {};
+    QStringList events = {};
 };
 
-struct Rig {
-    QTemporaryDir tmp;
-    SettingsStore settings{tmp.filePath("settings.ini")};
-    AppState state;
-    ScriptedDeviceLibrary library;
-    RecordingReporter reporter;
-    RecordingView view;
-    SerialConnection connection{library, state, settings, reporter};
-    std::vector<std::string> steps;  // the command's own steps, interleaved with the calls
-
+// The command's own steps are recorded among the library's calls.
+struct Rig : ConnectionRig {
     void run(const Road& road) {
         state.port_name = "COM2";
         state.baud_rate = 9600;
         reporter.answers.assign(road.answers.begin(), road.answers.end());
         library.status_steps.assign(road.status.begin(), road.status.end());
-        library.standby_steps.assign(road.standby.begin(), road.standby.end());
+        library.standby_steps.assign(road.standby_mode.begin(), road.standby_mode.end());
         library.upload_mode_steps.assign(road.upload_mode.begin(), road.upload_mode.end());
         library.open_results.assign(road.opens.begin(), road.opens.end());
         UploadSteps s;
@@ -79,35 +74,28 @@ struct Rig {
     }
 };
 
-Step on() { return ScriptedDeviceLibrary::status(kOn); }
-Step standby() { return ScriptedDeviceLibrary::status(kStandby); }
-Step cooling() { return ScriptedDeviceLibrary::status(kCoolingDown); }
-Step failing(std::int32_t result) { return Step{result, {}}; }
+using Calls = std::vector<std::string>;
 
-const std::vector<std::string> kToUploadMode = {"open COM2 9600 30000", "query_upload_status", "query_upload_status",
-                                                "query_upload_status", "request_upload_mode"};
-
-std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
+Calls join(std::initializer_list<Calls> parts) {
+    Calls all;
+    for (const Calls& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
 }
 
 }  // namespace
 
 TEST(UploadCommand, EveryRoadInOrder) {
     const QString start = "status 1: Starting upload...";
-    const std::vector<std::string> transfer = {"read_version_control_file", "close 100", "open COM2 38400 30000",
-                                               "upload_version"};
+    const Calls status_thrice = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "query_upload_status"};
+    const Calls to_upload_mode = join({status_thrice, {"request_upload_mode"}});
+    const Calls transfer = {"read_version_control_file", "close 100", "open COM2 38400 30000", "upload_version"};
     const Road roads[] = {
-        {.what = "standby at once: no prompt, no cool-down",
-         .status = {standby(), standby(), standby()}, .upload_mode = {on()},
-         .calls = join(join(kToUploadMode, transfer), {"close 101"}),
+        {.what = "standby at once: no prompt, no cool-down", .calls = join({to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
-        {.what = "on: power-off prompt, standby, cool-down window",
-         .status = {on(), cooling(), standby()}, .upload_mode = {on()},
-         .calls = join({"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "query_upload_status",
-                        "cool-down window", "query_upload_status", "request_upload_mode"},
-                       join(transfer, {"close 101"})),
+        {.what = "on: power-off prompt, standby, cool-down window", .status = {on(), cooling(), standby()},
+         .calls = join({{"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "query_upload_status",
+                         "cool-down window", "query_upload_status", "request_upload_mode"},
+                        transfer, {"close 101"}}),
          .events = {kConfirm, start, kPowerOff, "status 1: " + kUploadSuccess}},
         {.what = "confirmation answered No", .answers = {false}, .calls = {}, .events = {kConfirm}},
         {.what = "first open fails", .opens = {kPortNotFound}, .calls = {"open COM2 9600 30000"},
@@ -117,51 +105,40 @@ TEST(UploadCommand, EveryRoadInOrder) {
          .events = {kConfirm, start, "status 3: Unable to get device status."}},
         {.what = "power-off answered No", .answers = {true, false}, .status = {on()},
          .calls = {"open COM2 9600 30000", "query_upload_status", "close 100"}, .events = {kConfirm, start, kPowerOff}},
-        {.what = "standby refused", .status = {on()}, .standby = {failing(kTimeout)},
+        {.what = "standby refused", .status = {on()}, .standby_mode = {failing(kTimeout)},
          .calls = {"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "close 100"},
          .events = {kConfirm, start, kPowerOff, "status 3: Unable to turn device off."}},
         {.what = "cool-down cancelled", .status = {cooling(), cooling()}, .cancel_cool_down = true,
-         .calls = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "cool-down window",
-                   "close 100"},
+         .calls = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "cool-down window", "close 100"},
          .events = {kConfirm, start, "status 2: User canceled device cool down."}},
         {.what = "still on after the cool-down", .status = {standby(), standby(), on()},
-         .calls = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "query_upload_status",
-                   "close 100"},
+         .calls = join({status_thrice, {"close 100"}}),
          .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 0"}},
         {.what = "third status call fails with its result", .status = {standby(), standby(), Step{kTimeout, cooling().fill}},
-         .calls = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "query_upload_status",
-                   "close 100"},
+         .calls = join({status_thrice, {"close 100"}}),
          .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 1460"}},
-        {.what = "upload mode not confirmed", .status = {standby(), standby(), standby()},
-         .upload_mode = {standby()}, .calls = join(kToUploadMode, {"close 100"}),
+        {.what = "upload mode not confirmed", .upload_mode = {standby()}, .calls = join({to_upload_mode, {"close 100"}}),
          .events = {kConfirm, start, "status 3: Unable to set device to upload mode."}},
-        {.what = "upload-mode call fails but the status byte reads 1",
-         .status = {standby(), standby(), standby()}, .upload_mode = {Step{kTimeout, on().fill}},
-         .calls = join(join(kToUploadMode, transfer), {"close 101"}),
-         .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
-        {.what = "release not readable", .status = {standby(), standby(), standby()}, .upload_mode = {on()},
-         .release_readable = false, .calls = join(kToUploadMode, {"read_version_control_file", "close 100"}),
+        {.what = "upload-mode call fails but the status byte reads 1", .upload_mode = {Step{kTimeout, on().fill}},
+         .calls = join({to_upload_mode, transfer, {"close 101"}}), .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
+        {.what = "release not readable", .release_readable = false,
+         .calls = join({to_upload_mode, {"read_version_control_file", "close 100"}}),
          .events = {kConfirm, start, "status 3: Unable to read select version control file."}},
-        {.what = "reopen at 38400 fails", .status = {standby(), standby(), standby()}, .upload_mode = {on()},
-         .opens = {kOk, kAccessDenied},
-         .calls = join(kToUploadMode, {"read_version_control_file", "close 100", "open COM2 38400 30000"}),
+        {.what = "reopen at 38400 fails", .opens = {kOk, kAccessDenied},
+         .calls = join({to_upload_mode, {"read_version_control_file", "close 100", "open COM2 38400 30000"}}),
          .events = {kConfirm, start, "status 3: Unable to set baud rate to 38.4 kbps"}},
-        {.what = "transfer fails", .status = {standby(), standby(), standby()}, .upload_mode = {on()},
-         .uploaded = false, .calls = join(join(kToUploadMode, transfer), {"close 101"}),
+        {.what = "transfer fails", .uploaded = false, .calls = join({to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 3: " + kUploadFailure}},
         {.what = "emergency: straight to the transfer at 38400", .emergency = true,
-         .calls = {"open COM2 38400 30000", "upload_version", "close 100"},
-         .events = {"status 1: " + kUploadSuccess}},
+         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 1: " + kUploadSuccess}},
         {.what = "emergency: open fails", .emergency = true, .opens = {kPortNotFound},
          .calls = {"open COM2 38400 30000"}, .events = {"status 3: Unable to set baud rate to 38.4 kbps"}},
         // A failed emergency transfer never leaves an earlier success line standing.
         {.what = "emergency: transfer fails", .emergency = true, .uploaded = false,
-         .calls = {"open COM2 38400 30000", "upload_version", "close 100"},
-         .events = {"status 3: " + kUploadFailure}},
+         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 3: " + kUploadFailure}},
         // The whole release is checked before the confirmation and before any open; a
         // release that fails it never reaches the port.
-        {.what = "checked release", .status = {standby(), standby(), standby()}, .upload_mode = {on()}, .check = true,
-         .calls = join(join({"check_release"}, join(kToUploadMode, transfer)), {"close 101"}),
+        {.what = "checked release", .check = true, .calls = join({{"check_release"}, to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
         {.what = "release fails its check", .check = true, .check_passes = false, .calls = {"check_release"},
          .events = {"status 3: Unable to read select version control file."}},
@@ -172,12 +149,13 @@ TEST(UploadCommand, EveryRoadInOrder) {
          .calls = {"check_release"}, .events = {"status 3: Unable to read select version control file."}},
     };
     for (const Road& road : roads) {
+        SCOPED_TRACE(road.what);
         Rig rig;
         rig.run(road);
-        EXPECT_EQ(rig.library.calls, road.calls) << road.what;
-        EXPECT_EQ(rig.reporter.events, road.events) << road.what;
-        EXPECT_EQ(rig.library.opens, rig.library.closes) << road.what;  // every open is closed
-        EXPECT_FALSE(rig.view.loaded) << road.what;                      // the progress window is gone
+        EXPECT_EQ(rig.library.calls, road.calls);
+        EXPECT_EQ(rig.reporter.events, road.events);
+        EXPECT_EQ(rig.library.opens, rig.library.closes);  // every open is closed
+        EXPECT_FALSE(rig.view.loaded);                      // the progress window is gone
     }
 }
 
@@ -192,7 +170,7 @@ TEST(UploadCommand, DeviceReplyIsClearedBeforeEachCall) {
                         r[20] = 0x55;
                     }};
     };
-    rig.run({.what = "", .status = {peek(kOn), peek(kStandby), peek(kStandby)}, .standby = {peek(kStandby)},
+    rig.run({.what = "", .status = {peek(kOn), peek(kStandby), peek(kStandby)}, .standby_mode = {peek(kStandby)},
              .upload_mode = {peek(kOn)}});
     EXPECT_EQ(seen, (std::vector<int>{0, 0, 0, 0, 0}));
 }

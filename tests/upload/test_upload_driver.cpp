@@ -43,10 +43,10 @@ struct DriverRig {
         images.push_back(pattern(size, static_cast<std::uint8_t>(index)));
         VersionFileBuilder::write_file(dir.path(), name + ".mot", s3_records(start, images.back()));
     }
-    bool run() {
+    bool run(UploadDriver* other = nullptr) {
         path = vcf.name("Release").version("0123").write(dir.path(), "R.PJV");
         VersionControlRecord record{};
-        return driver.upload_version(record, path);
+        return (other ? *other : driver).upload_version(record, path);
     }
     int count(int code) const {
         const std::vector<int> c = peer.codes();
@@ -84,14 +84,6 @@ TEST(UploadDriver, SendsEveryUsedEntryBetweenTheOpeningAndClosingMessages) {
     EXPECT_TRUE(rig.reporter.events.isEmpty());
 }
 
-TEST(UploadDriver, BlockMessageSizeComesFromTheReply) {
-    DriverRig rig;  // the peer answers 00 00 40 00
-    rig.file(0, "ONE", 40);
-    ASSERT_TRUE(rig.run());
-    EXPECT_EQ(rig.link.block_message_size, 16384);
-    EXPECT_EQ(rig.peer.messages[3].bytes.size(), 16384u);
-}
-
 TEST(UploadDriver, EachFailureStopsWhereItHappens) {
     struct Case {
         const char* what;
@@ -101,6 +93,7 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
         bool bad_third_file;
         std::vector<int> codes;
         QStringList boxes;
+        std::int32_t block_message_size = 120;
     } cases[] = {
         {"upload mode not opened", {}, 0, false, false, {}, {kOutOfRetries, "Error initiating upload mode of device."}},
         {"no reply to the opening message", {1}, -1, false, false, {1}, {}},
@@ -113,12 +106,15 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
           "Error uploading THIRD.mot"}},
         {"end of upload not acknowledged", {13}, -1, false, false, {1, 3, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 13},
          {"Did not receive acknowledgement to end of upload notice."}},
+        {"the device asks for blocks with no room for data", {}, -1, false, false, {1, 3},
+         {"The device gave a block message size of 20 bytes, which leaves no room for data.  Unable to send FIRST.mot file.",
+          "Error uploading FIRST.mot"}, 20},
         {"reset not delivered", {}, 19, false, false, {1, 3, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 13},
          {kOutOfRetries, "Unable to reset device status.", "Error resetting device status."}},
     };
     for (const Case& c : cases) {
         DriverRig rig;
-        rig.peer.block_message_size = 120;
+        rig.peer.block_message_size = c.block_message_size;
         rig.peer.silent_codes = c.silent;
         rig.peer.quiet_after = c.quiet_after;
         rig.file(0, "FIRST", 50);
@@ -135,18 +131,20 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
     }
 }
 
+// The real program's driver pauses one second in the reporter before the first frame; the
+// block message size comes from the device's reply (00 00 40 00 here).
 TEST(UploadDriver, WithoutItsOwnPauseItWaitsOneSecondInTheReporterBeforeTheFirstMessage) {
     DriverRig rig;
     std::size_t sent_before_pause = 99;
-    UploadDriver driver(rig.link, rig.reporter, rig.view);  // the pause of the real program
+    UploadDriver driver(rig.link, rig.reporter, rig.view);
     rig.lib.on_send = [&, peer_side = rig.lib.on_send](ScriptedDeviceLibrary& l, const ScriptedDeviceLibrary::Frame& f) {
         if (sent_before_pause == 99) sent_before_pause = rig.reporter.pauses.size();
         peer_side(l, f);
     };
     rig.file(0, "ONE", 40);
-    const QString path = rig.vcf.name("Release").version("0123").write(rig.dir.path(), "R.PJV");
-    VersionControlRecord record{};
-    ASSERT_TRUE(driver.upload_version(record, path));
+    ASSERT_TRUE(rig.run(&driver));
     EXPECT_EQ(rig.reporter.pauses, std::vector<int>{1000});
-    EXPECT_EQ(sent_before_pause, 1u);  // the pause came before the first frame
+    EXPECT_EQ(sent_before_pause, 1u);
+    EXPECT_EQ(rig.link.block_message_size, 16384);
+    EXPECT_EQ(rig.peer.messages[3].bytes.size(), 16384u);
 }
