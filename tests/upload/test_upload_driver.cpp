@@ -48,10 +48,6 @@ struct DriverRig {
         VersionControlRecord record{};
         return (other ? *other : driver).upload_version(record, path);
     }
-    int count(int code) const {
-        const std::vector<int> c = peer.codes();
-        return static_cast<int>(std::count(c.begin(), c.end(), code));
-    }
 };
 
 }  // namespace
@@ -113,21 +109,19 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
          {kOutOfRetries, "Unable to reset device status.", "Error resetting device status."}},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         DriverRig rig;
         rig.peer.block_message_size = c.block_message_size;
         rig.peer.silent_codes = c.silent;
         rig.peer.quiet_after = c.quiet_after;
-        rig.file(0, "FIRST", 50);
-        rig.file(1, "SECOND", 50);
-        rig.file(2, "THIRD", 50);
-        rig.file(3, "FOURTH", 50);
+        for (const char* name : {"FIRST", "SECOND", "THIRD", "FOURTH"}) rig.file(int(rig.images.size()), name, 50);
         if (c.missing_file) QFile::remove(rig.dir.filePath("FOURTH.mot"));
         if (c.bad_third_file) VersionFileBuilder::write_file(rig.dir.path(), "THIRD.mot", "X3090000300001020304F9\r\n");
-        EXPECT_FALSE(rig.run()) << c.what;
-        EXPECT_EQ(rig.peer.codes(), c.codes) << c.what;
-        EXPECT_EQ(rig.reporter.boxes(), c.boxes) << c.what;
-        EXPECT_FALSE(rig.view.busy) << c.what;  // the hourglass goes on every path
-        EXPECT_EQ(rig.view.busy_changes, 2) << c.what;
+        EXPECT_FALSE(rig.run());
+        EXPECT_EQ(rig.peer.codes(), c.codes);
+        EXPECT_EQ(rig.reporter.boxes(), c.boxes);
+        EXPECT_FALSE(rig.view.busy);  // the hourglass goes on every path
+        EXPECT_EQ(rig.view.busy_changes, 2);
     }
 }
 
