@@ -1,43 +1,47 @@
-// The main window, headless: its real controls are clicked and typed into.
+// The main window, headless: its real controls are clicked and typed into, against a scripted
+// projector and a working directory holding two releases.
 #include "app/frmUpload.h"
 
 #include "app/StatusPanel.h"
 #include "app/TabStopDelegate.h"
 #include "dialogs/HelpWindow.h"
-#include "tests/support/RecordingReporter.h"
-#include "tests/support/ScriptedDeviceLibrary.h"
+#include "upload/frmUploadProgress.h"
 
-#include <QApplication>
+#include "tests/image/VersionFileBuilder.h"
+#include "tests/support/LinkPeer.h"
+#include "tests/support/RecordingReporter.h"
+#include "tests/support/SRecords.h"
+#include "tests/support/WindowDriver.h"
+
 #include <QClipboard>
 #include <QFile>
-#include <QFontMetricsF>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPushButton>
-#include <QStatusBar>
-#include <QTemporaryDir>
 #include <QPointer>
+#include <QPushButton>
 #include <QScreen>
-#include <QTest>
+#include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 using namespace halvern;
-using halvern::test::RecordingReporter;
-using halvern::test::ScriptedDeviceLibrary;
+using namespace halvern::test;
 
 namespace {
 
 const QDateTime kNoon(QDate(2024, 3, 9), QTime(12, 34, 56));
+const QString kSuccess = QStringLiteral("The operating system has been uploaded successfully!");
 
 struct Rig {
-    QTemporaryDir tmp;
+    QTemporaryDir tmp;       // the program's directory, with the help file
+    QTemporaryDir releases;  // the working directory: releases A and B of one small file each
     SettingsStore settings{tmp.filePath("settings.ini")};
     AppState state;
     ScriptedDeviceLibrary library;
@@ -46,20 +50,59 @@ struct Rig {
     QDateTime now = kNoon;
     std::unique_ptr<frmUpload> window;
 
-    frmUpload& open(bool show = true) {
+    // real_boxes: boxes and questions on the screen and status lines on the window, through the
+    // window's own reporter, instead of the recorder.
+    explicit Rig(bool real_boxes = false) {
+        EXPECT_TRUE(QFile::copy(QStringLiteral(HELP_FILE_SOURCE), tmp.filePath("upload.hlp")));
+        for (const char* name : {"A", "B"}) {
+            const QByteArray file = QByteArray(name) + "IMG";
+            VersionFileBuilder()
+                .name(QByteArray("Release ") + name)
+                .version("0105")
+                .entry(0, file, 0x100, 0x100 + 149)
+                .write(releases.path(), QString::fromLatin1(name) + ".PJV");
+            VersionFileBuilder::write_file(releases.path(), file + ".mot", s3_records(0x100, pattern(150)));
+        }
+        settings.set_startup("Working Directory", releases.path());
         frmUploadOptions options;
         options.program_dir = tmp.path();
         options.end_program = [this] { ++ended; };
-        options.reporter = &reporter;
         options.clock = [this] { return now; };
+        if (!real_boxes) options.reporter = &reporter;
+        options.upload_pause = [] {};
         window = std::make_unique<frmUpload>(state, settings, library, options);
-        if (show) window->show();
-        return *window;
+        window->show();
+        window->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window.get()));
     }
-    template <class W> W* control(const char* name) { return window->findChild<W*>(QString::fromLatin1(name)); }
-    QString status_key() { return control<QLabel>("staMainIcon")->property("iconKey").toString(); }
-    QString status_text() { return control<QLabel>("staMainText")->text(); }
+    const frmUpload::Controls& ui() const { return window->ui(); }
+    void identify(const char* model, const char* version = "0105") {
+        library.info_steps.push_back({kOk, [=](DeviceReply& r) {
+                                          std::memcpy(&r[19], model, std::min<std::size_t>(16, std::strlen(model)));
+                                          std::memcpy(&r[35], version, 4);
+                                      }});
+    }
+    void search(const char* model = "PJ-9000") {
+        identify(model);
+        ui().cmdSearch->click();
+    }
+    void select(int line) {
+        QListWidget* list = ui().lstVersions;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(line)).center());
+    }
+    QString status() const { return reporter.last_status(); }
+    // The window's own status line: its light and its text.
+    QString status_line() const {
+        return ui().staMainIcon->property("iconKey").toString() + " " + ui().staMainText->text();
+    }
+    int count(const char* call) const { return int(std::count(library.calls.begin(), library.calls.end(), call)); }
 };
+
+std::vector<bool> enabled(const std::vector<QObject*>& controls) {
+    std::vector<bool> out;
+    for (QObject* c : controls) out.push_back(c->property("enabled").toBool());
+    return out;
+}
 
 // The captions of a menu's entries in order, a separator as "-".
 QStringList entries(QMenu* menu) {
@@ -72,252 +115,105 @@ QStringList entries(QMenu* menu) {
 
 TEST(MainWindow, InitialStateOfEveryControl) {
     Rig r;
-    // A release in the program's directory must not be listed at start-up.
-    QFile release(r.tmp.filePath("NEW.PJV"));
-    ASSERT_TRUE(release.open(QIODevice::WriteOnly));
-    release.write(QByteArray(64, 'A'));
-    release.close();
-
-    frmUpload& w = r.open();
+    frmUpload& w = *r.window;
     EXPECT_EQ(w.windowTitle(), "Operating System Uploader");
-    EXPECT_EQ(r.control<QGroupBox>("Frame1")->title(), "Connected Device");
-
-    struct Text { const char* name; QString text; };
-    const Text labels[] = {
+    EXPECT_EQ(r.ui().Frame1->title(), "Connected Device");
+    const std::pair<const char*, QString> labels[] = {
         {"Label1_0", "Model:"},
         {"Label1_1", "O/S Version:"},
         {"Label2", "Available Operating Systems"},
         {"lblModel", "Model" + QString(42, ' ') + "Available Versions"},
         {"lblVersion", "Version"},
         {"lblEmergencyMode", "Emergency Mode"},
+        {"staMainDate", QLocale().toString(kNoon.date(), QLocale::ShortFormat)},
+        {"staMainTime", QLocale().toString(kNoon.time(), QLocale::ShortFormat)},
     };
-    for (const Text& l : labels) {
-        auto* label = r.control<QLabel>(l.name);
-        ASSERT_NE(label, nullptr) << l.name;
-        EXPECT_EQ(label->text(), l.text) << l.name;
-        EXPECT_EQ(label->isVisible(), QString(l.name) != "lblEmergencyMode") << l.name;
+    for (const auto& [name, text] : labels) {
+        auto* label = control<QLabel>(w, name);
+        ASSERT_NE(label, nullptr);
+        EXPECT_EQ(label->text(), text) << name;
+        EXPECT_EQ(label->isVisible(), QString(name) != "lblEmergencyMode") << name;
     }
-    EXPECT_EQ(r.control<QLabel>("lblEmergencyMode")->palette().color(QPalette::WindowText), QColor(Qt::red));
-    EXPECT_FALSE(r.control<QLabel>("imgOrvelleLogo")->pixmap().isNull());
+    EXPECT_EQ(r.ui().lblEmergencyMode->palette().color(QPalette::WindowText), QColor(Qt::red));
+    EXPECT_FALSE(r.ui().imgOrvelleLogo->pixmap().isNull());
+    EXPECT_GE(r.ui().staMainDate->width(), 118);
+    EXPECT_GE(r.ui().staMainTime->width(), 118);
 
-    struct Button { const char* name; QString caption; bool enabled; QVariant topic; };
-    const Button buttons[] = {
+    const struct { const char* name; QString caption; bool enabled; QVariant topic; } buttons[] = {
         {"cmdSearch", "&Find Device", true, 9},
         {"cmdQueryStatus", "&Query Status", false, {}},
         {"cmdUpload", "Start &Upload", false, 11},
         {"cmdExit", "E&xit", true, {}},
     };
-    for (const Button& b : buttons) {
-        auto* button = r.control<QPushButton>(b.name);
-        ASSERT_NE(button, nullptr) << b.name;
+    for (const auto& b : buttons) {
+        auto* button = control<QPushButton>(w, b.name);
+        ASSERT_NE(button, nullptr);
         EXPECT_EQ(button->text(), b.caption) << b.name;
         EXPECT_EQ(button->isEnabled(), b.enabled) << b.name;
         EXPECT_TRUE(button->isVisible()) << b.name;
         EXPECT_EQ(button->property("helpTopic"), b.topic) << b.name;
     }
-    EXPECT_TRUE(r.control<QPushButton>("cmdSearch")->isDefault());
+    EXPECT_TRUE(r.ui().cmdSearch->isDefault());
 
-    for (const char* box : {"txtProjector", "txtVersion"}) EXPECT_TRUE(r.control<QLineEdit>(box)->text().isEmpty());
-    auto* list = r.control<QListWidget>("lstVersions");
-    EXPECT_EQ(list->count(), 0);
-    EXPECT_EQ(list->font().families().value(0), "Arial");
-    auto* delegate = qobject_cast<TabStopDelegate*>(list->itemDelegate());
-    ASSERT_NE(delegate, nullptr);
-    EXPECT_DOUBLE_EQ(delegate->tab_stop(), 32 * QFontMetricsF(list->font()).averageCharWidth());
+    QStringList titles;
+    for (QAction* a : w.menuBar()->actions()) titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"&File", "&Setup", "&Help"}));
+    const std::pair<const char*, QStringList> menus[] = {
+        {"mnuFile", {"-", "E&xit"}},
+        {"mnuSetup", {"&COM Port", "-", "Working &Directory", "-", "&Emergency Mode"}},
+        {"mnuHelp", {"&Contents", "-", "&About"}},
+    };
+    for (const auto& [name, items] : menus) EXPECT_EQ(entries(control<QMenu>(w, name)), items) << name;
+
+    EXPECT_TRUE(r.ui().txtProjector->text().isEmpty());
+    EXPECT_TRUE(r.ui().txtVersion->text().isEmpty());
+    EXPECT_EQ(r.ui().lstVersions->count(), 0);  // the releases in the working directory are not listed yet
+    EXPECT_EQ(r.ui().lstVersions->font().families().value(0), "Arial");
 
     EXPECT_FALSE(w.emergency_mode());
     EXPECT_EQ(w.help_file(), r.tmp.path() + "/upload.hlp");
+    EXPECT_EQ(r.settings.startup("Port"), "COM1");  // the defaults are written at load
+    EXPECT_EQ(r.settings.startup("Baud Rate"), "38400");
+    EXPECT_EQ(r.state.working_directory, r.releases.path());
     EXPECT_TRUE(r.reporter.events.isEmpty());
     EXPECT_TRUE(r.library.calls.empty());  // the port stays closed at start-up
 }
 
-TEST(MainWindow, LoadWritesTheDefaultsBeforeTheWindowShows) {
+TEST(MainWindow, TheClockTicksByItself) {
     Rig r;
-    r.open(false);
-    EXPECT_EQ(r.settings.startup("Working Directory"), r.tmp.path());
-    EXPECT_EQ(r.settings.startup("Port"), "COM1");
-    EXPECT_EQ(r.settings.startup("Baud Rate"), "38400");
-    EXPECT_EQ(r.state.working_directory, r.tmp.path());
-    EXPECT_EQ(r.state.port_name, "COM1");
-    EXPECT_EQ(r.state.baud_rate, 38400);
-}
-
-TEST(MainWindow, Menus) {
-    Rig r;
-    frmUpload& w = r.open();
-    QStringList titles;
-    for (QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Setup", "&Help"}));
-    EXPECT_EQ(entries(r.control<QMenu>("mnuFile")), (QStringList{"-", "E&xit"}));
-    EXPECT_EQ(entries(r.control<QMenu>("mnuSetup")),
-              (QStringList{"&COM Port", "-", "Working &Directory", "-", "&Emergency Mode"}));
-    EXPECT_EQ(entries(r.control<QMenu>("mnuHelp")), (QStringList{"&Contents", "-", "&About"}));
-    for (const char* name : {"mnuExit", "mnuComPort", "mnuWorkingDirectory", "mnuEmergencyMode", "mnuHelpContents",
-                             "mnuHelpAbout"})
-        EXPECT_NE(r.control<QAction>(name), nullptr) << name;
-    QAction* emergency = r.control<QAction>("mnuEmergencyMode");
-    EXPECT_TRUE(emergency->isCheckable());
-    emergency->trigger();
-    EXPECT_TRUE(w.emergency_mode());  // the flag is the check mark
-}
-
-TEST(MainWindow, StatusBarPanels) {
-    Rig r;
-    frmUpload& w = r.open();
-    QLabel* date = r.control<QLabel>("staMainDate");
-    QLabel* time = r.control<QLabel>("staMainTime");
-    for (const char* panel : {"staMainIcon", "staMainText", "staMainDate", "staMainTime"})
-        EXPECT_TRUE(r.control<QLabel>(panel)->isVisible()) << panel;
-    EXPECT_EQ(date->text(), QLocale().toString(kNoon.date(), QLocale::ShortFormat));
-    EXPECT_EQ(time->text(), QLocale().toString(kNoon.time(), QLocale::ShortFormat));
-    EXPECT_GE(date->width(), 118);
-    EXPECT_GE(time->width(), 118);
-
-    // The clock keeps ticking by itself.
     r.now = QDateTime(QDate(2024, 3, 10), QTime(8, 5, 0));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return time->text() == QLocale().toString(r.now.time(), QLocale::ShortFormat); },
-                                3000));
-    EXPECT_EQ(date->text(), QLocale().toString(r.now.date(), QLocale::ShortFormat));
-    (void)w;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return r.ui().staMainTime->text() == QLocale().toString(r.now.time(), QLocale::ShortFormat); }, 3000));
+    EXPECT_EQ(r.ui().staMainDate->text(), QLocale().toString(r.now.date(), QLocale::ShortFormat));
 }
 
-TEST(MainWindow, ShowStatus) {
-    struct Case { int icon; QString key; };
-    const Case lights[] = {{1, "GREEN_LIGHT"}, {2, "YELLOW_LIGHT"}, {3, "RED_LIGHT"}};
+TEST(MainWindow, ShowStatusLightsTheIconAndRefusesAnUnknownOne) {
     Rig r;
-    frmUpload& w = r.open();
-    for (const Case& c : lights) {
-        w.show_status(c.icon, "Message " + QString::number(c.icon));
-        EXPECT_EQ(r.status_key(), c.key);
-        EXPECT_EQ(r.status_text(), "Message " + QString::number(c.icon));
-        EXPECT_FALSE(r.control<QLabel>("staMainIcon")->pixmap().isNull());
+    for (const auto& [icon, key] : {std::pair{1, "GREEN_LIGHT"}, {2, "YELLOW_LIGHT"}, {3, "RED_LIGHT"}}) {
+        r.window->show_status(icon, "Message " + QString::number(icon));
+        EXPECT_EQ(r.status_line(), key + QString(" Message ") + QString::number(icon));
+        EXPECT_FALSE(r.ui().staMainIcon->pixmap().isNull());
     }
     EXPECT_TRUE(r.reporter.events.isEmpty());
     for (const int bad : {0, 4, -1}) {
         r.reporter.events.clear();
-        w.show_status(bad, "ignored");
+        r.window->show_status(bad, "ignored");
         EXPECT_EQ(r.reporter.events, QStringList{"box: Unable to display status message."}) << bad;
-        EXPECT_EQ(r.status_key(), "RED_LIGHT");
-        EXPECT_EQ(r.status_text(), "Message 3");
+        EXPECT_EQ(r.status_line(), "RED_LIGHT Message 3");
     }
 }
 
-TEST(MainWindow, DeviceBoxesIgnoreTyping) {
+TEST(MainWindow, LongStatusLinesAreElidedAndKeepTheWindowsSize) {
     Rig r;
-    r.open();
-    QApplication::clipboard()->setText("PASTED");
-    for (const char* name : {"txtProjector", "txtVersion"}) {
-        SCOPED_TRACE(name);
-        auto* box = r.control<QLineEdit>(name);
-        box->setText("XP-100");  // the system itself still writes the box
-        box->setFocus();
-        box->end(false);
-        QTest::keyClicks(box, "abc 123");
-        QTest::keyClick(box, Qt::Key_Backspace);
-        QTest::keyClick(box, Qt::Key_Home);
-        QTest::keyClick(box, Qt::Key_Delete);
-        QTest::keyClick(box, Qt::Key_V, Qt::ControlModifier);
-        QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
-        QTest::keyClick(box, Qt::Key_X, Qt::ControlModifier);
-        QTest::keyClick(box, Qt::Key_H, Qt::ControlModifier);  // a control character
-        EXPECT_EQ(box->text(), "XP-100");
-    }
-}
-
-TEST(MainWindow, ExitButtonClosesThePortAndEnds) {
-    for (const std::int32_t result : {kOk, kInvalidHandle}) {
-        Rig r;
-        r.open();
-        r.state.serial_handle = 57;
-        r.library.close_results = {result};
-        QTest::mouseClick(r.control<QPushButton>("cmdExit"), Qt::LeftButton);
-        EXPECT_EQ(r.library.calls, std::vector<std::string>{"close 57"});
-        EXPECT_EQ(r.ended, 1);
-        EXPECT_TRUE(r.reporter.events.isEmpty());  // the result is ignored
-    }
-}
-
-TEST(MainWindow, MenuExitAndCloseBoxEndWithoutClosingThePort) {
-    for (const bool close_box : {false, true}) {
-        SCOPED_TRACE(close_box ? "close box" : "mnuExit");
-        Rig r;
-        r.open();
-        r.state.serial_handle = 57;
-        if (close_box) r.window->close();
-        else r.control<QAction>("mnuExit")->trigger();
-        EXPECT_TRUE(r.library.calls.empty());
-        EXPECT_EQ(r.ended, 1);
-    }
-}
-
-TEST(MainWindow, ComPortMenuOpensTheDialogModally) {
-    Rig r;
-    r.open();
-    QString title;
-    bool modal = false;
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog) return;
-        title = dialog->windowTitle();
-        modal = dialog->isModal();
-    });
-    // Choose COM3 and 19200 in the dialog, then OK.
-    QTimer::singleShot(0, [&] {
-        QWidget* dialog = QApplication::activeModalWidget();
-        if (!dialog) return;
-        for (const char* name : {"optCom2", "optBaudRate1", "cmdSelect"})
-            QTest::mouseClick(dialog->findChild<QAbstractButton*>(name), Qt::LeftButton);
-    });
-    r.control<QAction>("mnuComPort")->trigger();
-    // trigger() returns only after the dialog has closed.
-    EXPECT_EQ(title, "Select Serial Port");
-    EXPECT_TRUE(modal);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_EQ(r.state.port_name, "COM3");
-    EXPECT_EQ(r.state.baud_rate, 19200);
-    EXPECT_EQ(r.settings.startup("Port"), "COM3");
-    EXPECT_EQ(r.settings.startup("Baud Rate"), "19200");
-}
-
-TEST(MainWindow, ReleaseListTabsFormAColumn) {
-    Rig r;
-    r.open();
-    auto* list = r.control<QListWidget>("lstVersions");
-    list->addItem("a\tX");
-    list->addItem("MMMMMMMMMM\tX");
     QApplication::processEvents();
-    const QImage image = list->viewport()->grab().toImage();
-    const auto delegate = qobject_cast<TabStopDelegate*>(list->itemDelegate());
-    // The rightmost dark pixel of each line: the end of its "X".
-    auto right_edge = [&](int row) {
-        const QRect rect = list->visualRect(list->model()->index(row, 0));
-        int edge = -1;
-        for (int y = rect.top(); y <= rect.bottom(); ++y)
-            for (int x = 0; x < image.width(); ++x)
-                if (qGray(image.pixel(x, y)) < 128) edge = std::max(edge, x);
-        return edge;
-    };
-    const int first = right_edge(0), second = right_edge(1);
-    EXPECT_GT(first, delegate->tab_stop());  // the X stands past the tab stop
-    EXPECT_EQ(first, second);                // at the same column on both lines
-}
-
-TEST(MainWindow, LongStatusLinesKeepTheWindowsSize) {
-    Rig r;
-    frmUpload& w = r.open();
-    QApplication::processEvents();
-    const QSize before = w.size();
-    const QString texts[] = {
-        "There was an error uploading the operating system to the device.",
-        "Unexpected status code from device. (1) 0 " + QString(200, 'x'),
-        "Done.",
-    };
-    auto* panel = r.control<StatusMessageLabel>("staMainText");
+    const QSize before = r.window->size();
+    auto* panel = dynamic_cast<StatusMessageLabel*>(r.ui().staMainText);
     ASSERT_NE(panel, nullptr);
-    for (const QString& text : texts) {
-        w.show_status(3, text);
+    for (const QString& text : {QString("There was an error uploading the operating system to the device."),
+                                "Unexpected status code from device. (1) 0 " + QString(200, 'x'), QString("Done.")}) {
+        r.window->show_status(3, text);
         QApplication::processEvents();
-        EXPECT_EQ(w.size(), before) << text.toStdString();
+        EXPECT_EQ(r.window->size(), before) << text.toStdString();
         EXPECT_EQ(panel->text(), text);
         EXPECT_EQ(panel->toolTip(), text);  // whole in the tooltip
         const QString shown = panel->shown_text();
@@ -329,66 +225,434 @@ TEST(MainWindow, LongStatusLinesKeepTheWindowsSize) {
     }
 }
 
-TEST(MainWindow, AboutAndHelpStandInTheMiddleOfTheScreenAndEscapeClosesThem) {
+TEST(MainWindow, DeviceBoxesIgnoreTyping) {
     Rig r;
-    frmUpload& w = r.open();
-    w.move(0, 0);  // the main window away from the middle
-    const QPoint middle = w.screen()->geometry().center();
-
-    QPoint about_centre;
-    QTimer::singleShot(0, [&] {
-        QWidget* about = QApplication::activeModalWidget();
-        if (!about) return;
-        about_centre = about->frameGeometry().center();
-        QTest::keyClick(about, Qt::Key_Escape);
-    });
-    r.control<QAction>("mnuHelpAbout")->trigger();
-    EXPECT_LE((about_centre - middle).manhattanLength(), 2) << about_centre.x() << "," << about_centre.y();
-
-    r.control<QAction>("mnuHelpContents")->trigger();
-    QPointer<HelpWindow> help = &help_window_for(&w);
-    ASSERT_TRUE(help->isVisible());
-    EXPECT_LE((help->frameGeometry().center() - middle).manhattanLength(), 2)
-        << help->frameGeometry().x() << "," << help->frameGeometry().y() << " " << help->width() << "x"
-        << help->height() << " middle " << middle.x() << "," << middle.y() << " screen " << w.screen()->geometry().width() << "x" << w.screen()->geometry().height();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : help.data(), Qt::Key_Escape);
-    EXPECT_TRUE(help.isNull() || !help->isVisible());
+    QApplication::clipboard()->setText("PASTED");
+    for (QLineEdit* box : {r.ui().txtProjector, r.ui().txtVersion}) {
+        box->setText("XP-100");  // the system itself still writes the box
+        box->setFocus();
+        box->end(false);
+        QTest::keyClicks(box, "abc 123");
+        for (const Qt::Key key : {Qt::Key_Backspace, Qt::Key_Home, Qt::Key_Delete}) QTest::keyClick(box, key);
+        for (const Qt::Key key : {Qt::Key_V, Qt::Key_A, Qt::Key_X, Qt::Key_H}) QTest::keyClick(box, key, Qt::ControlModifier);
+        EXPECT_EQ(box->text(), "XP-100") << box->objectName().toStdString();
+    }
 }
 
-TEST(MainWindow, ColumnHeadingsStandOverTheirColumns) {
+TEST(MainWindow, OnlyTheExitButtonClosesThePortBeforeTheEnd) {
+    // The close's result is ignored; "E&xit" of the menu and the close box end without it.
+    const struct { const char* how; std::int32_t close_result; std::vector<std::string> calls; } cases[] = {
+        {"cmdExit", kOk, {"close 57"}}, {"cmdExit", kInvalidHandle, {"close 57"}}, {"mnuExit", kOk, {}}, {"close box", kOk, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.how);
+        Rig r;
+        r.state.serial_handle = 57;
+        r.library.close_results = {c.close_result};
+        if (c.how == std::string("cmdExit")) QTest::mouseClick(r.ui().cmdExit, Qt::LeftButton);
+        else if (c.how == std::string("mnuExit")) r.ui().mnuExit->trigger();
+        else r.window->close();
+        EXPECT_EQ(r.library.calls, c.calls);
+        EXPECT_EQ(r.ended, 1);
+        EXPECT_TRUE(r.reporter.events.isEmpty());
+    }
+}
+
+TEST(MainWindow, ComPortMenuOpensTheDialogModally) {
     Rig r;
-    frmUpload& w = r.open();
-    auto* list = r.control<QListWidget>("lstVersions");
+    QString title;
+    bool modal = false;
+    // Choose COM3 and 19200 in the dialog, then OK; trigger() returns once it has closed.
+    ModalWatcher chooser([&](QWidget* dialog) {
+        title = dialog->windowTitle();
+        modal = dialog->isModal();
+        for (const char* name : {"optCom2", "optBaudRate1", "cmdSelect"}) click(*dialog, name);
+    });
+    r.ui().mnuComPort->trigger();
+    EXPECT_EQ(title, "Select Serial Port");
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(r.state.port_name, "COM3");
+    EXPECT_EQ(r.state.baud_rate, 19200);
+    EXPECT_EQ(r.settings.startup("Port"), "COM3");
+    EXPECT_EQ(r.settings.startup("Baud Rate"), "19200");
+}
+
+TEST(MainWindow, ReleaseColumnsLineUpUnderTheirHeadings) {
+    Rig r;
+    QListWidget* list = r.ui().lstVersions;
     list->addItem("Release\t01.05");
+    list->addItem("MMMMMMMMMM\t01.05");
     QApplication::processEvents();
     const QImage image = list->viewport()->grab().toImage();
     const auto* delegate = qobject_cast<TabStopDelegate*>(list->itemDelegate());
-    const QRect row = list->visualRect(list->model()->index(0, 0));
-    // The leftmost dark pixel of the line at or after x: where a column's text begins.
-    auto first_dark_from = [&](int from) {
-        for (int x = from; x < image.width(); ++x)
-            for (int y = row.top(); y <= row.bottom(); ++y)
-                if (qGray(image.pixel(x, y)) < 128) return x;
-        return -1;
+    ASSERT_NE(delegate, nullptr);
+    const int version_from = int(delegate->text_left(*list) - list->viewport()->x() + delegate->tab_stop()) - 1;
+    const auto line = [&](int row, int from) {
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        return dark_span(image, rect.top(), rect.bottom(), from);
     };
-    const int name_x = first_dark_from(0);
-    const int version_x = first_dark_from(int(delegate->text_left(*list) - list->viewport()->x() + delegate->tab_stop()) - 1);
+    // The text after the tab stands past the tab stop, in the same column on both lines.
+    EXPECT_GT(line(0, version_from).first, delegate->tab_stop());
+    EXPECT_EQ(line(0, version_from), line(1, version_from));
+    // Each heading's text begins within a pixel or two of its column's text.
+    const auto in_window = [&](QWidget* widget, int x) { return widget->mapTo(r.window.get(), QPoint(x, 0)).x(); };
+    const int name_x = line(0, 0).first, version_x = line(0, version_from).first;
     ASSERT_GE(name_x, 0);
     ASSERT_GT(version_x, name_x);
-    auto in_window = [&](QWidget* widget, int x) { return widget->mapTo(&w, QPoint(x, 0)).x(); };
-    // Each heading's text begins within a pixel or two of its column's text.
-    for (const auto& [heading, column_x] : {std::pair{"lblModel", name_x}, std::pair{"lblVersion", version_x}}) {
-        auto* label = r.control<QLabel>(heading);
-        const QImage text = label->grab().toImage();
-        int label_x = -1;
-        for (int x = 0; x < text.width() && label_x < 0; ++x)
-            for (int y = 0; y < text.height(); ++y)
-                if (qGray(text.pixel(x, y)) < 128) {
-                    label_x = x;
-                    break;
-                }
-        ASSERT_GE(label_x, 0) << heading;
-        EXPECT_NEAR(in_window(label, label_x), in_window(list->viewport(), column_x), 2) << heading;
+    for (const auto& [heading, column_x] : {std::pair{r.ui().lblModel, name_x}, std::pair{r.ui().lblVersion, version_x}}) {
+        const QImage text = heading->grab().toImage();
+        const int label_x = dark_span(text, 0, text.height() - 1).first;
+        ASSERT_GE(label_x, 0) << heading->objectName().toStdString();
+        EXPECT_NEAR(in_window(heading, label_x), in_window(list->viewport(), column_x), 2)
+            << heading->objectName().toStdString();
     }
+}
+
+TEST(MainWindow, AboutAndHelpStandInTheMiddleOfTheScreenAndHelpOpensAtTheButtonsTopic) {
+    Rig r;
+    r.window->move(0, 0);  // the main window away from the middle
+    const QPoint middle = r.window->screen()->geometry().center();
+    QPoint about_centre;
+    {
+        ModalWatcher escape([&](QWidget* about) {
+            about_centre = about->frameGeometry().center();
+            QTest::keyClick(about, Qt::Key_Escape);
+        });
+        r.ui().mnuHelpAbout->trigger();
+    }
+    EXPECT_LE((about_centre - middle).manhattanLength(), 2) << about_centre.x() << "," << about_centre.y();
+
+    r.ui().mnuHelpContents->trigger();
+    QPointer<HelpWindow> help = &help_window_for(r.window.get());
+    ASSERT_TRUE(help->isVisible());
+    EXPECT_EQ(help->browser()->source().toLocalFile(), r.tmp.filePath("upload.hlp"));
+    EXPECT_LE((help->frameGeometry().center() - middle).manhattanLength(), 2);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(help));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : help.data(), Qt::Key_Escape);
+    EXPECT_TRUE(help.isNull() || !help->isVisible());
+
+    r.ui().cmdUpload->setEnabled(true);
+    r.ui().cmdUpload->setFocus();
+    QTest::keyClick(r.ui().cmdUpload, Qt::Key_F1);
+    EXPECT_EQ(help_window_for(r.window.get()).browser()->source().fragment(), "topic11");
+}
+
+TEST(MainWindowCommands, FindDeviceShowsTheDeviceAndListsReleases) {
+    Rig w;
+    w.search("  PJ-9000  ");
+    EXPECT_EQ(w.ui().txtProjector->text(), "PJ-9000");
+    EXPECT_EQ(w.ui().txtVersion->text(), "01.05");
+    EXPECT_TRUE(w.ui().cmdQueryStatus->isEnabled());
+    ASSERT_EQ(w.ui().lstVersions->count(), 2);
+    EXPECT_EQ(w.ui().lstVersions->item(0)->text(), "Release A\t01.05");
+    EXPECT_EQ(w.status(), "status 1: ");
+    EXPECT_EQ(w.library.calls, (std::vector<std::string>{"open COM1 38400 5000", "get_proj_info", "close 100"}));
+
+    // A line enables the upload; a refill removes the selection and disables it again.
+    w.select(1);
+    EXPECT_TRUE(w.ui().cmdUpload->isEnabled());
+    w.search();
+    EXPECT_TRUE(w.ui().lstVersions->selectedItems().isEmpty());
+    EXPECT_FALSE(w.ui().cmdUpload->isEnabled());
+
+    // A search that finds nothing empties the boxes.
+    w.library.info_steps.push_back({kTimeout, {}});
+    w.ui().cmdSearch->click();
+    EXPECT_TRUE(w.ui().txtProjector->text().isEmpty());
+    EXPECT_FALSE(w.ui().cmdQueryStatus->isEnabled());
+    EXPECT_EQ(w.status(), "status 3: Unable to find any devices connect to this computer.");
+}
+
+TEST(MainWindowCommands, UploadNeverStartsWithoutASelectedLine) {
+    Rig w;
+    w.ui().mnuEmergencyMode->trigger();
+    w.ui().cmdUpload->setEnabled(true);
+    w.ui().cmdUpload->click();
+    EXPECT_TRUE(w.library.calls.empty());
+}
+
+TEST(MainWindowCommands, EmergencyModeTogglesTheControls) {
+    Rig w;
+    w.search();
+    const std::vector<QObject*> commands{w.ui().cmdSearch, w.ui().cmdQueryStatus, w.ui().cmdUpload};
+
+    w.ui().mnuEmergencyMode->trigger();
+    EXPECT_TRUE(w.window->emergency_mode());
+    EXPECT_FALSE(w.ui().lblEmergencyMode->isHidden());
+    EXPECT_EQ(enabled(commands), (std::vector<bool>{false, false, false}));
+    EXPECT_TRUE(w.ui().txtProjector->text().isEmpty());
+    EXPECT_TRUE(w.ui().txtVersion->text().isEmpty());
+    EXPECT_EQ(w.ui().lstVersions->count(), 2);
+    EXPECT_EQ(w.status(), "status 1: In emergency mode.");
+
+    w.select(0);
+    w.ui().mnuEmergencyMode->trigger();
+    EXPECT_TRUE(w.ui().lblEmergencyMode->isHidden());
+    EXPECT_EQ(enabled(commands), (std::vector<bool>{true, false, false}));  // the boxes are empty now
+    EXPECT_EQ(w.ui().lstVersions->count(), 0);
+    EXPECT_EQ(w.status(), "status 1: In normal mode.");
+}
+
+TEST(MainWindowCommands, UploadLocksTheOtherCommandsUntilItEnds) {
+    Rig w;
+    LinkPeer peer(w.library);
+    peer.block_message_size = 120;
+    w.ui().mnuEmergencyMode->trigger();
+    w.select(1);
+
+    // Halfway through the transfer every command that would touch the port, end the program or
+    // open a modal box is unavailable, and so is the release list; closing the window, clicking
+    // the list's empty part and "&About" do nothing. Afterwards each is as the mode leaves it.
+    const std::vector<QObject*> controls{w.ui().cmdSearch, w.ui().cmdQueryStatus, w.ui().cmdUpload,
+                                         w.ui().cmdExit, w.ui().mnuExit, w.ui().mnuComPort,
+                                         w.ui().mnuWorkingDirectory, w.ui().mnuEmergencyMode,
+                                         w.ui().lstVersions, w.ui().mnuHelpAbout};
+    const std::vector<bool> after{false, false, true, true, true, true, true, true, true, true};
+    std::vector<bool> during;
+    int modal_boxes = 0;
+    ModalWatcher closer([&](QWidget* modal) {  // a modal box would stop the transfer
+        ++modal_boxes;
+        modal->close();
+    });
+    // The progress window belongs to the main window and offers no buttons.
+    frmUploadProgress* progress = nullptr;
+    bool progress_shown = false, progress_closable = true;
+    Qt::WindowFlags progress_flags;
+    int sends = 0;
+    auto previous = w.library.on_send;
+    w.library.on_send = [&](ScriptedDeviceLibrary& lib, const Frame& f) {
+        if (sends++ == 20) {
+            during = enabled(controls);
+            w.window->close();
+            w.ui().cmdExit->click();
+            QListWidget* list = w.ui().lstVersions;
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(10, list->viewport()->height() - 5));
+            w.ui().mnuHelpAbout->trigger();
+            progress = w.window->findChild<frmUploadProgress*>();
+            if (progress) {
+                progress_shown = progress->isVisible();
+                progress_flags = progress->windowFlags();
+                progress->close();
+                progress_closable = !progress->isVisible();
+            }
+        }
+        previous(lib, f);
+    };
+    w.ui().cmdUpload->click();
+
+    EXPECT_EQ(during, std::vector<bool>(controls.size(), false));
+    EXPECT_EQ(enabled(controls), after);
+    EXPECT_EQ(modal_boxes, 0);
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress_shown);
+    EXPECT_FALSE(progress_closable);
+    EXPECT_TRUE(progress_flags & Qt::WindowTitleHint);
+    EXPECT_FALSE(progress_flags & (Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint));
+    EXPECT_EQ(w.window->findChild<frmUploadProgress*>(), nullptr);  // closed with the upload
+    EXPECT_EQ(w.ended, 0);
+    EXPECT_EQ(w.status(), "status 1: " + kSuccess);
+    EXPECT_EQ(peer.messages[2].data(), Frame({'B', 'I', 'M', 'G', '.', 'm', 'o', 't'}));  // the selected release
+    EXPECT_EQ(w.library.opens, w.library.closes);
+    EXPECT_EQ(w.count("close 100"), 1);  // not the exit's close
+    EXPECT_EQ(w.ui().lstVersions->selectedItems().size(), 1);
+    EXPECT_FALSE(w.window->uploading());
+}
+
+TEST(MainWindowCommands, NormalUploadTurnsTheDeviceOffFirst) {
+    Rig w;
+    LinkPeer peer(w.library);
+    peer.block_message_size = 120;
+    w.search();
+    w.select(0);
+    w.library.status_steps = {ScriptedDeviceLibrary::status(kOn), ScriptedDeviceLibrary::status(kStandby),
+                              ScriptedDeviceLibrary::status(kStandby)};
+    w.library.upload_mode_steps = {ScriptedDeviceLibrary::status(1)};
+    w.ui().cmdUpload->click();
+    EXPECT_EQ(w.reporter.events.mid(w.reporter.events.size() - 4),
+              (QStringList{"question[Confirm operating system upload]: Are you sure you want to upload version 01.05 "
+                           "to the Orvelle device selected?",
+                           "status 1: Starting upload...",
+                           "question[]: Device must be powered off to enter upload mode.  Is it ok to turn device off?",
+                           "status 1: " + kSuccess}));
+    EXPECT_EQ(w.library.opens, w.library.closes);
+}
+
+TEST(MainWindowCommands, EscapeInTheCoolDownWindowCancelsTheUpload) {
+    Rig w;
+    w.search();
+    w.select(0);
+    w.library.status_steps = {ScriptedDeviceLibrary::status(kOn),
+                              ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x01, 0x00),
+                              ScriptedDeviceLibrary::status(kCoolingDown, kOk, 0x00, 0x55)};
+    QString window_seen;
+    ModalWatcher escape([&](QWidget* modal) {
+        window_seen = modal->objectName();
+        QTest::keyClick(modal, Qt::Key_Escape);
+    });
+    w.ui().cmdUpload->click();
+    EXPECT_EQ(window_seen, "frmCoolDown");
+    EXPECT_EQ(w.status(), "status 2: User canceled device cool down.");
+    EXPECT_EQ(w.count("request_upload_mode"), 0);
+    EXPECT_EQ(w.library.opens, w.library.closes);
+}
+
+TEST(MainWindowKeys, EnterAndAltFPressFindDevice) {
+    const auto enter = std::make_pair(Qt::Key_Return, Qt::KeyboardModifiers());
+    const auto keypad_enter = std::make_pair(Qt::Key_Enter, Qt::KeyboardModifiers(Qt::KeypadModifier));
+    const auto alt_f = std::make_pair(Qt::Key_F, Qt::KeyboardModifiers(Qt::AltModifier));
+    const auto search_and_select = [](int line) {
+        return [line](Rig& w) {
+            w.ui().cmdSearch->click();
+            w.select(line);
+        };
+    };
+    const struct {
+        const char* what;
+        std::function<void(Rig&)> before;
+        std::vector<std::pair<Qt::Key, Qt::KeyboardModifiers>> keys;
+        int searches, ended, uploads;
+    } cases[] = {
+        {"Enter at start", {}, {enter}, 1, 0, 0},
+        {"keypad Enter at start", {}, {keypad_enter}, 1, 0, 0},
+        {"Enter in the model box clicked into",
+         [](Rig& w) { QTest::mouseClick(w.ui().txtProjector, Qt::LeftButton); }, {enter}, 1, 0, 0},
+        {"Enter in the release list", search_and_select(0), {enter}, 2, 0, 0},
+        {"Alt+F, twice", {}, {alt_f, alt_f}, 2, 0, 0},
+        {"Alt+F with the focus in the release list", search_and_select(1), {alt_f}, 2, 0, 0},
+        {"Enter on the focused Exit button", [](Rig& w) { w.ui().cmdExit->setFocus(); }, {enter}, 0, 1, 0},
+        {"Enter in emergency mode", [](Rig& w) { w.ui().mnuEmergencyMode->trigger(); }, {enter}, 0, 0, 0},
+        // The locked controls push the focus away during the upload; it comes back to the
+        // button, so the second Enter uploads again instead of landing on Exit.
+        {"Enter on Start Upload, twice",
+         [](Rig& w) {
+             w.ui().mnuEmergencyMode->trigger();
+             w.select(0);
+             w.ui().cmdUpload->setFocus();
+         },
+         {enter, enter}, 0, 0, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig w;
+        if (c.before) c.before(w);
+        for (const auto& [key, modifiers] : c.keys) {
+            ASSERT_NE(QApplication::focusWidget(), nullptr);
+            QTest::keyClick(QApplication::focusWidget(), key, modifiers);
+        }
+        EXPECT_EQ(w.count("get_proj_info"), c.searches);
+        EXPECT_EQ(w.ended, c.ended);
+        EXPECT_EQ(w.count("open COM1 38400 30000"), c.uploads);
+    }
+}
+
+TEST(MainWindowKeys, TheFileMenuOpensFromTheKeyboard) {
+    const struct { const char* what; bool emergency; Qt::Key key; Qt::KeyboardModifiers modifiers; } cases[] = {
+        {"Alt+F while Find Device is unavailable", true, Qt::Key_F, Qt::AltModifier},
+        {"F10", false, Qt::Key_F10, Qt::NoModifier},
+        {"F10 in emergency mode", true, Qt::Key_F10, Qt::NoModifier},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Rig w;
+        if (c.emergency) w.ui().mnuEmergencyMode->trigger();
+        QTest::keyClick(QApplication::focusWidget(), c.key, c.modifiers);
+        QWidget* popup = QApplication::activePopupWidget();
+        ASSERT_NE(popup, nullptr);
+        EXPECT_EQ(popup->objectName(), "mnuFile");
+        popup->close();
+        EXPECT_EQ(w.count("get_proj_info"), 0);
+    }
+}
+
+// What the screen showed when a device call began; the status and model as last painted.
+class PaintWatch : public QObject {
+public:
+    explicit PaintWatch(Rig& rig) : rig_(rig) {
+        for (QWidget* w : {static_cast<QWidget*>(rig.ui().staMainText), static_cast<QWidget*>(rig.ui().txtProjector)})
+            w->installEventFilter(this);
+    }
+    struct Seen {
+        QString status = "<never painted>", model = "<never painted>";
+        Qt::CursorShape pointer = Qt::ArrowCursor;
+        bool box_open = false;
+    };
+    Seen now() const {
+        Seen seen = painted_;
+        seen.pointer = rig_.window->cursor().shape();
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(top) && top->isVisible()) seen.box_open = true;
+        return seen;
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::Paint) return false;
+        if (watched == rig_.ui().staMainText) painted_.status = rig_.ui().staMainText->text();
+        else painted_.model = rig_.ui().txtProjector->text();
+        return false;
+    }
+
+private:
+    Rig& rig_;
+    Seen painted_;
+};
+
+TEST(MainWindowScreen, SignsOfProgressArePaintedBeforeEachBlockingCall) {
+    Rig w(true);
+    PaintWatch watch(w);
+
+    // A search that finds a projector, then one against a projector that stays silent: the old
+    // model is gone from the screen before the call.
+    w.search("PJ-OLD");
+    ASSERT_EQ(w.ui().txtProjector->text(), "PJ-OLD");
+    PaintWatch::Seen search;
+    w.library.info_steps.push_back({kTimeout, [&](DeviceReply&) { search = watch.now(); }});
+    QTest::mouseClick(w.ui().cmdSearch, Qt::LeftButton);
+    EXPECT_EQ(search.status, "Searching for devices...");
+    EXPECT_EQ(search.model, "");
+    EXPECT_EQ(search.pointer, Qt::WaitCursor);
+    EXPECT_EQ(w.status_line(), "RED_LIGHT Unable to find any devices connect to this computer.");
+    EXPECT_EQ(w.window->cursor().shape(), Qt::ArrowCursor);
+
+    // "Start &Upload": the question answered, its box gone, then the silent status query.
+    w.search();
+    w.select(0);
+    PaintWatch::Seen upload;
+    w.library.status_steps = {{kTimeout, [&](DeviceReply&) { upload = watch.now(); }}};
+    BoxAnswerer yes;
+    QTest::mouseClick(w.ui().cmdUpload, Qt::LeftButton);
+    EXPECT_EQ(yes.texts(), QStringList{"Are you sure you want to upload version 01.05 to the Orvelle device selected?"});
+    EXPECT_EQ(upload.status, "Starting upload...");
+    EXPECT_EQ(upload.pointer, Qt::WaitCursor);
+    EXPECT_FALSE(upload.box_open);
+    EXPECT_EQ(w.status_line(), "RED_LIGHT Unable to get device status.");
+    EXPECT_EQ(w.window->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST(MainWindowScreen, AFailedEmergencyUploadLeavesTheRedLineAfterASuccess) {
+    // However an upload ends, the button afterwards says whether a line is selected, and the
+    // status line says how the last one ended: a success line never outlives a failure.
+    Rig w(true);
+    LinkPeer peer(w.library);
+    peer.block_message_size = 120;
+    w.ui().mnuEmergencyMode->trigger();
+    w.select(0);
+    BoxAnswerer ok(QMessageBox::Ok);
+    w.ui().cmdUpload->click();
+    EXPECT_EQ(w.status_line(), "GREEN_LIGHT " + kSuccess);
+    EXPECT_TRUE(ok.seen.empty());
+    EXPECT_TRUE(w.ui().cmdUpload->isEnabled());
+
+    // The projector falls silent: the hourglass shows before the first frame goes out.
+    Qt::CursorShape at_first_frame = Qt::BlankCursor;
+    w.library.on_send = [&](ScriptedDeviceLibrary&, const Frame&) {
+        if (at_first_frame == Qt::BlankCursor) at_first_frame = w.window->cursor().shape();
+    };
+    w.ui().cmdUpload->click();
+    EXPECT_EQ(at_first_frame, Qt::WaitCursor);
+    EXPECT_EQ(ok.texts(), (QStringList{"Unable to communicate with device.  Maximum number of retries reached.",
+                                       "Error initiating upload mode of device."}));
+    EXPECT_EQ(w.status_line(), "RED_LIGHT There was an error uploading the operating system to the device.");
+    EXPECT_EQ(w.window->cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(w.ui().cmdUpload->isEnabled(), !w.ui().lstVersions->selectedItems().isEmpty());
+    EXPECT_TRUE(w.ui().lstVersions->isEnabled());
+    EXPECT_EQ(w.library.opens, w.library.closes);
 }

@@ -3,23 +3,19 @@
 #include "dialogs/HelpWindow.h"
 #include "dialogs/frmAbout.h"
 
-#include "app/InitVars.h"
 #include "tests/support/RecordingReporter.h"
+#include "tests/support/WindowDriver.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSet>
 #include <QTemporaryDir>
-#include <QTest>
 #include <QTextBlock>
 #include <QTextBrowser>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
@@ -28,7 +24,7 @@
 #include <memory>
 
 using namespace halvern;
-using halvern::test::RecordingReporter;
+using namespace halvern::test;
 
 namespace {
 
@@ -65,13 +61,6 @@ struct FakeMachine {
 const QString kMsinfoKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools\\MSINFO|PATH");
 const QString kLocationKey = QStringLiteral("SOFTWARE\\Microsoft\\Shared Tools Location|MSINFO");
 
-template <class W>
-W* control(QWidget& parent, const char* name) {
-    W* w = parent.findChild<W*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
 // Every anchor name of the document and every in-page link ("#name") it holds.
 struct Anchors {
     QSet<QString> names;
@@ -90,38 +79,27 @@ Anchors anchors_of(const QTextDocument& doc) {
 
 }  // namespace
 
-TEST(AboutBox, CaptionTitleAndControls) {
+TEST(AboutBox, CaptionsAndTheKeysThatCloseIt) {
     FakeMachine m;
     frmAbout about(m.options());
-    about.show();
     EXPECT_EQ(about.windowTitle(), "About Halvern!");
-    EXPECT_EQ(control<QLabel>(about, "lblTitle")->text(), "Halvern!  v1.1");
-    EXPECT_EQ(control<QPushButton>(about, "cmdOK")->text(), "&OK");
-    EXPECT_EQ(control<QPushButton>(about, "cmdSysInfo")->text(), "&System Info...");
+    EXPECT_TRUE(about.isModal());
+    const std::pair<const char*, const char*> captions[] = {
+        {"lblTitle", "Halvern!  v1.1"}, {"cmdOK", "&OK"}, {"cmdSysInfo", "&System Info..."}};
+    for (const auto& [name, caption] : captions) EXPECT_EQ(control(about, name)->property("text").toString(), caption) << name;
     EXPECT_TRUE(control<QPushButton>(about, "cmdOK")->isDefault());
     EXPECT_FALSE(control<QLabel>(about, "picIcon")->pixmap().isNull());
-    const QString copyright = control<QLabel>(about, "lblCopyright")->text();
-    const QString disclaimer = control<QLabel>(about, "lblDisclaimer")->text();
-    EXPECT_FALSE(copyright.isEmpty());
-    EXPECT_TRUE(disclaimer.contains("unable to start")) << disclaimer.toStdString();
-    EXPECT_NE(control<QWidget>(about, "Line1_0"), nullptr);
-    EXPECT_NE(control<QWidget>(about, "Line1_1"), nullptr);
-    EXPECT_TRUE(about.isModal());
-}
+    EXPECT_FALSE(control<QLabel>(about, "lblCopyright")->text().isEmpty());
+    EXPECT_TRUE(control<QLabel>(about, "lblDisclaimer")->text().contains("unable to start"));
 
-TEST(AboutBox, OkEnterAndEscapeCloseIt) {
-    const struct { const char* how; int key; } cases[] = {
-        {"OK clicked", 0}, {"Enter", Qt::Key_Return}, {"Escape", Qt::Key_Escape}};
-    for (const auto& c : cases) {
-        FakeMachine m;
-        frmAbout about(m.options());
+    for (const int key : {0, int(Qt::Key_Return), int(Qt::Key_Escape)}) {  // 0: "&OK" clicked
         about.show();
         ASSERT_TRUE(about.isVisible());
-        if (c.key) QTest::keyClick(&about, static_cast<Qt::Key>(c.key));
-        else control<QPushButton>(about, "cmdOK")->click();
-        EXPECT_FALSE(about.isVisible()) << c.how;
-        EXPECT_TRUE(m.launched.isEmpty()) << c.how;
+        if (key) QTest::keyClick(&about, Qt::Key(key));
+        else click(about, "cmdOK");
+        EXPECT_FALSE(about.isVisible()) << key;
     }
+    EXPECT_TRUE(m.launched.isEmpty());
 }
 
 TEST(AboutBox, SystemInfoStartsTheFirstToolFoundOrSaysItIsUnavailable) {
@@ -151,34 +129,23 @@ TEST(AboutBox, SystemInfoStartsTheFirstToolFoundOrSaysItIsUnavailable) {
         m.launch_succeeds = c.launch_succeeds;
         frmAbout about(m.options());
         about.show();
-        control<QPushButton>(about, "cmdSysInfo")->click();
+        click(about, "cmdSysInfo");
         EXPECT_EQ(m.launched, c.launched) << c.name;
         EXPECT_EQ(m.reporter.events, c.events) << c.name;
         EXPECT_TRUE(about.isVisible()) << c.name;   // the box stays open either way
     }
-}
 
-TEST(AboutBox, UnavailableBoxOnScreenHasTheTitleAndOkOnly) {
+    // On the screen the box has the program's title, no icon and "OK" only.
     FakeMachine m;
     frmAbout about(m.options(/*with_reporter=*/false));
     about.show();
-    QString title, text;
-    QMessageBox::Icon icon = QMessageBox::Information;
-    QMessageBox::StandardButtons buttons;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box) return;
-        title = box->windowTitle();
-        text = box->text();
-        icon = box->icon();
-        buttons = box->standardButtons();
-        box->button(QMessageBox::Ok)->click();
-    });
-    control<QPushButton>(about, "cmdSysInfo")->click();
-    EXPECT_EQ(title, "Halvern!");
-    EXPECT_EQ(text, "System Information Is Unavailable At This Time");
-    EXPECT_EQ(icon, QMessageBox::NoIcon);
-    EXPECT_EQ(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    BoxAnswerer ok(QMessageBox::Ok);
+    click(about, "cmdSysInfo");
+    ASSERT_EQ(ok.seen.size(), 1u);
+    EXPECT_EQ(ok.seen[0].title, "Halvern!");
+    EXPECT_EQ(ok.seen[0].text, "System Information Is Unavailable At This Time");
+    EXPECT_EQ(ok.seen[0].icon, QMessageBox::NoIcon);
+    EXPECT_EQ(ok.seen[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
 }
 
 TEST(AboutBox, RegistryRoad) {
@@ -204,21 +171,6 @@ TEST(AboutBox, RegistryRoad) {
         EXPECT_EQ(registry_system_info_program(m.options().get_key_value, exists), c.expected) << c.name;
     }
     EXPECT_EQ(find_system_info_program(system_info_candidates(), {}), QString());
-}
-
-TEST(HelpFile, OpensFromTheProgramDirectoryByThePathRule) {
-    // The main window's rule gives the file beside the program; with or without a trailing
-    // separator on the program directory the window finds it.
-    QTemporaryDir program;
-    ASSERT_TRUE(QFile::copy(kHelpSource, program.filePath("upload.hlp")));
-    for (const QString& dir : {program.path(), program.path() + "/"}) {
-        QWidget owner;
-        show_help(&owner, help_file_path(dir), 11);
-        QTextBrowser* b = help_window_for(&owner).browser();
-        EXPECT_EQ(b->source().toLocalFile(), program.filePath("upload.hlp")) << dir.toStdString();
-        EXPECT_EQ(b->source().fragment(), "topic11");
-        EXPECT_TRUE(b->toPlainText().contains("Start Upload")) << dir.toStdString();
-    }
 }
 
 TEST(HelpFile, ShippedBesideTheProgramWithItsAnchorsAndWorkingLinks) {

@@ -4,23 +4,19 @@
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
 #include "tests/support/ScriptedPortList.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QAbstractItemView>
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
-#include <QTest>
 
 #include <gtest/gtest.h>
 
 using namespace halvern;
-using halvern::test::RecordingReporter;
-using halvern::test::ScriptedDeviceLibrary;
-using halvern::test::ScriptedPortList;
+using namespace halvern::test;
 
 namespace {
 
@@ -47,18 +43,14 @@ struct Rig {
         dialog->show();
         return *dialog;
     }
-    template <class W> W* control(const QString& name) { return dialog->findChild<W*>(name); }
-    void click(const QString& name) {
-        QAbstractButton* b = control<QAbstractButton>(name);
-        ASSERT_NE(b, nullptr) << name.toStdString();
-        QTest::mouseClick(b, Qt::LeftButton);
-    }
+    template <class W> W* control(const QString& name) { return test::control<W>(*dialog, name); }
+    void click(const QString& name) { test::click(*dialog, name); }
     // The captions of the selected port and baud rate options.
     QStringList selection() {
         QStringList out;
         for (const QString& group : {QStringLiteral("optCom"), QStringLiteral("optBaudRate")})
             for (int i = 0; i < 4; ++i)
-                if (auto* o = control<QRadioButton>(group + QString::number(i)); o && o->isChecked()) out << o->text();
+                if (auto* o = dialog->findChild<QRadioButton*>(group + QString::number(i)); o && o->isChecked()) out << o->text();
         return out;
     }
     QStringList stored() const { return {settings.startup("Port"), settings.startup("Baud Rate")}; }
@@ -100,7 +92,7 @@ struct Rig {
 
 }  // namespace
 
-TEST(ComPortDialog, ControlsAndCaptions) {
+TEST(ComPortDialog, Captions) {
     Rig r("COM1", 9600);
     frmComPort& d = r.open();
     EXPECT_EQ(d.windowTitle(), "Select Serial Port");
@@ -111,55 +103,46 @@ TEST(ComPortDialog, ControlsAndCaptions) {
     };
     for (const auto& [name, caption] : captions) {
         auto* b = r.control<QAbstractButton>(name);
-        ASSERT_NE(b, nullptr) << name;
+        ASSERT_NE(b, nullptr);
         EXPECT_EQ(b->text(), caption) << name;
         EXPECT_TRUE(b->isVisible()) << name;
     }
-    // The two frames are separate option groups.
-    r.click("optCom3");
-    r.click("optBaudRate0");
-    EXPECT_EQ(r.selection(), (QStringList{"COM4", "38400"}));
 }
 
-TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresIt) {
-    struct Case {
+TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresWhatIsSelected) {
+    // Nothing is stored before: OK writes even an untouched selection. A port or rate the
+    // dialog does not offer shows as the first port or the lowest rate.
+    const struct {
         const char* name;
         QString port;
         std::int32_t baud;
-        QStringList shown;   // selected captions at opening; OK untouched stores these
+        QStringList shown;    // selected captions at opening
+        QStringList clicks;   // then clicked in the two option groups
+        QStringList stored;
+    } cases[] = {
+        {"COM3 at 19200", "COM3", 19200, {"COM3", "19200"}, {}, {"COM3", "19200"}},
+        {"COM4 at 38400", "COM4", 38400, {"COM4", "38400"}, {}, {"COM4", "38400"}},
+        {"lower-case port", "com3", 19200, {"COM1", "19200"}, {}, {"COM1", "19200"}},
+        {"unknown port", "/dev/ttyUSB0", 9600, {"COM1", "9600"}, {}, {"COM1", "9600"}},
+        {"unknown baud rate", "COM2", 57600, {"COM2", "9600"}, {}, {"COM2", "9600"}},
+        {"baud rate 0", "COM2", 0, {"COM2", "9600"}, {}, {"COM2", "9600"}},
+        {"changed", "COM1", 9600, {"COM1", "9600"}, {"optCom1", "optBaudRate0"}, {"COM2", "38400"}},
     };
-    const Case cases[] = {
-        {"COM3 at 19200", "COM3", 19200, {"COM3", "19200"}},
-        {"COM4 at 38400", "COM4", 38400, {"COM4", "38400"}},
-        {"lower-case port", "com3", 19200, {"COM1", "19200"}},
-        {"unknown port", "/dev/ttyUSB0", 9600, {"COM1", "9600"}},
-        {"unknown baud rate", "COM2", 57600, {"COM2", "9600"}},
-        {"baud rate 0", "COM2", 0, {"COM2", "9600"}},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Rig r(c.port, c.baud);  // nothing stored yet: OK writes even an untouched selection
+        Rig r(c.port, c.baud);
         r.open();
         EXPECT_EQ(r.selection(), c.shown);
+        for (const QString& option : c.clicks) r.click(option);
+        EXPECT_EQ(r.selection(), c.stored);
         r.click("cmdSelect");
         EXPECT_EQ(r.dialog->result(), QDialog::Accepted);
         EXPECT_FALSE(r.dialog->isVisible());
-        EXPECT_EQ(r.state.port_name, c.shown[0]);
-        EXPECT_EQ(r.state.baud_rate, c.shown[1].toInt());
-        EXPECT_EQ(r.stored(), c.shown);
+        EXPECT_EQ(r.state.port_name, c.stored[0]);
+        EXPECT_EQ(r.state.baud_rate, c.stored[1].toInt());
+        EXPECT_EQ(r.stored(), c.stored);
         EXPECT_TRUE(r.library.calls.empty());  // OK neither opens nor closes the port
     }
-}
-
-TEST(ComPortDialog, OkStoresAChangedSelection) {
-    Rig r("COM1", 9600);
-    r.open();
-    r.click("optCom1");
-    r.click("optBaudRate0");
-    r.click("cmdSelect");
-    EXPECT_EQ(r.state.port_name, "COM2");
-    EXPECT_EQ(r.state.baud_rate, 38400);
-    EXPECT_EQ(r.stored(), (QStringList{"COM2", "38400"}));
 }
 
 TEST(ComPortDialog, CancelAndTitleBarCloseChangeNothing) {

@@ -2,6 +2,7 @@
 #include "dialogs/frmWorkingDirectory.h"
 
 #include "tests/support/RecordingReporter.h"
+#include "tests/support/WindowDriver.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -50,7 +51,7 @@ struct Fixture {
         dialog->show();
         return *dialog;
     }
-    template <class W> W* control(const char* name) { return dialog->findChild<W*>(QString::fromLatin1(name)); }
+    template <class W> W* control(const char* name) { return test::control<W>(*dialog, name); }
     QTreeWidget* tree() { return control<QTreeWidget>("dirFiles"); }
 
     QTreeWidgetItem* item(const QString& path) {
@@ -71,7 +72,7 @@ struct Fixture {
         QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, point);
         QTest::mouseDClick(tree()->viewport(), Qt::LeftButton, {}, point);
     }
-    void press(const char* button) { control<QPushButton>(button)->click(); }
+    void press(const char* button) { test::click(*dialog, button); }
 };
 
 }  // namespace
@@ -91,27 +92,33 @@ TEST(WorkingDirectoryDialog, ShowsItsControls) {
     EXPECT_NE(f.item(f.work() + "/sub2"), nullptr);
 }
 
-TEST(WorkingDirectoryDialog, SelectTakesTheHighlightedEntryElseTheCurrentDirectory) {
-    const struct { const char* name; QString sub; bool double_click; QString stored; } cases[] = {
-        {"right after opening", {}, false, "/work"},
-        {"single click highlights", "/work/sub1", false, "/work/sub1"},
-        {"double click opens", "/work/sub2", true, "/work/sub2"},
-        {"single click on a parent", "", false, ""},
+TEST(WorkingDirectoryDialog, SelectTakesTheHighlightedEntryElseTheCurrentDirectoryAndCancelNothing) {
+    // Paths below the temporary directory; stored "" for nothing stored.
+    const struct { const char* name; QString sub; bool double_click; const char* button; QString state, stored; } cases[] = {
+        {"right after opening", {}, false, "cmdSelect", "/work", "/work"},
+        {"single click highlights", "/work/sub1", false, "cmdSelect", "/work/sub1", "/work/sub1"},
+        {"double click opens", "/work/sub2", true, "cmdSelect", "/work/sub2", "/work/sub2"},
+        {"single click on a parent", "", false, "cmdSelect", "", ""},
+        {"cancel after a double click", "/work/sub1", true, "cmdCancel", "/work", {}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Fixture f;
+        f.device = true;
         f.open();
         const QString base = f.tmp.path();
         if (!c.sub.isNull()) {
             const QString target = base + c.sub;
             c.double_click ? f.double_click(target) : f.click(target);
-            EXPECT_EQ(f.dialog->current_directory(), c.double_click ? target : f.work()) << c.name;
+            EXPECT_EQ(f.dialog->current_directory(), c.double_click ? target : f.work());
         }
-        f.press("cmdSelect");
-        EXPECT_EQ(f.state.working_directory, base + c.stored) << c.name;
-        EXPECT_EQ(f.settings->startup(kKey), base + c.stored) << c.name;
-        EXPECT_FALSE(f.dialog->isVisible()) << c.name;
-        EXPECT_EQ(f.dialog->result(), QDialog::Accepted);
+        f.press(c.button);
+        const bool selected = c.button == QString("cmdSelect");
+        EXPECT_EQ(f.state.working_directory, base + c.state);
+        EXPECT_EQ(f.settings->startup(kKey), c.stored.isNull() ? QString() : base + c.stored);
+        EXPECT_EQ(f.refills, selected ? 1 : 0);
+        EXPECT_FALSE(f.dialog->isVisible());
+        EXPECT_EQ(f.dialog->result(), selected ? QDialog::Accepted : QDialog::Rejected);
     }
 }
 
@@ -169,18 +176,4 @@ TEST(WorkingDirectoryDialog, VolumeThatIsNotReadyLeavesTheListWhereItWas) {
     EXPECT_EQ(f.dialog->current_directory(), f.tmp.path() + "/usb");
     EXPECT_NE(f.item(f.tmp.path() + "/usb/firmware"), nullptr);
     EXPECT_EQ(f.item(f.work() + "/sub1"), nullptr);
-}
-
-TEST(WorkingDirectoryDialog, CancelChangesNothing) {
-    Fixture f;
-    f.device = true;
-    f.settings->set_startup(kKey, "stored before");
-    f.open();
-    f.double_click(f.work() + "/sub1");
-    f.press("cmdCancel");
-    EXPECT_EQ(f.state.working_directory, f.work());
-    EXPECT_EQ(f.settings->startup(kKey), "stored before");
-    EXPECT_EQ(f.refills, 0);
-    EXPECT_EQ(f.dialog->result(), QDialog::Rejected);
-    EXPECT_FALSE(f.dialog->isVisible());
 }
