@@ -104,8 +104,8 @@ std::vector<bool> enabled(const std::vector<QObject*>& controls) {
     return out;
 }
 
-// The captions of a menu's entries in order, a separator as "-".
-QStringList entries(QMenu* menu) {
+// The captions of a menu's or menu bar's entries in order, a separator as "-".
+QStringList entries(QWidget* menu) {
     QStringList out;
     for (QAction* a : menu->actions()) out << (a->isSeparator() ? QStringLiteral("-") : a->text());
     return out;
@@ -118,55 +118,36 @@ TEST(MainWindow, InitialStateOfEveryControl) {
     frmUpload& w = *r.window;
     EXPECT_EQ(w.windowTitle(), "Operating System Uploader");
     EXPECT_EQ(r.ui().Frame1->title(), "Connected Device");
-    const std::pair<const char*, QString> labels[] = {
-        {"Label1_0", "Model:"},
-        {"Label1_1", "O/S Version:"},
-        {"Label2", "Available Operating Systems"},
-        {"lblModel", "Model" + QString(42, ' ') + "Available Versions"},
-        {"lblVersion", "Version"},
-        {"lblEmergencyMode", "Emergency Mode"},
-        {"staMainDate", QLocale().toString(kNoon.date(), QLocale::ShortFormat)},
-        {"staMainTime", QLocale().toString(kNoon.time(), QLocale::ShortFormat)},
-    };
-    for (const auto& [name, text] : labels) {
-        auto* label = control<QLabel>(w, name);
-        ASSERT_NE(label, nullptr);
-        EXPECT_EQ(label->text(), text) << name;
-        EXPECT_EQ(label->isVisible(), QString(name) != "lblEmergencyMode") << name;
-    }
+    const QStringList shown{"Label1_0", "Label1_1", "Label2", "lblModel", "lblVersion", "staMainDate", "staMainTime",
+                            "txtProjector", "txtVersion", "cmdSearch", "cmdQueryStatus", "cmdUpload", "cmdExit"};
+    EXPECT_EQ(texts(w, shown),
+              (QStringList{"Model:", "O/S Version:", "Available Operating Systems",
+                           "Model" + QString(42, ' ') + "Available Versions", "Version",
+                           QLocale().toString(kNoon.date(), QLocale::ShortFormat),
+                           QLocale().toString(kNoon.time(), QLocale::ShortFormat), "", "", "&Find Device",
+                           "&Query Status", "Start &Upload", "E&xit"}));
+    for (const QString& name : shown) EXPECT_TRUE(control(w, name)->isVisible()) << name.toStdString();
+    EXPECT_EQ(r.ui().lblEmergencyMode->text(), "Emergency Mode");  // in red, shown in emergency mode only
+    EXPECT_FALSE(r.ui().lblEmergencyMode->isVisible());
     EXPECT_EQ(r.ui().lblEmergencyMode->palette().color(QPalette::WindowText), QColor(Qt::red));
     EXPECT_FALSE(r.ui().imgOrvelleLogo->pixmap().isNull());
     EXPECT_GE(r.ui().staMainDate->width(), 118);
     EXPECT_GE(r.ui().staMainTime->width(), 118);
 
-    const struct { const char* name; QString caption; bool enabled; QVariant topic; } buttons[] = {
-        {"cmdSearch", "&Find Device", true, 9},
-        {"cmdQueryStatus", "&Query Status", false, {}},
-        {"cmdUpload", "Start &Upload", false, 11},
-        {"cmdExit", "E&xit", true, {}},
-    };
-    for (const auto& b : buttons) {
-        auto* button = control<QPushButton>(w, b.name);
-        ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->text(), b.caption) << b.name;
-        EXPECT_EQ(button->isEnabled(), b.enabled) << b.name;
-        EXPECT_TRUE(button->isVisible()) << b.name;
-        EXPECT_EQ(button->property("helpTopic"), b.topic) << b.name;
-    }
+    const std::vector<QObject*> buttons{r.ui().cmdSearch, r.ui().cmdQueryStatus, r.ui().cmdUpload, r.ui().cmdExit};
+    EXPECT_EQ(enabled(buttons), (std::vector<bool>{true, false, false, true}));
+    QVariantList topics;
+    for (QObject* b : buttons) topics << b->property("helpTopic");
+    EXPECT_EQ(topics, (QVariantList{9, {}, 11, {}}));
     EXPECT_TRUE(r.ui().cmdSearch->isDefault());
 
-    QStringList titles;
-    for (QAction* a : w.menuBar()->actions()) titles << a->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Setup", "&Help"}));
+    EXPECT_EQ(entries(w.menuBar()), (QStringList{"&File", "&Setup", "&Help"}));
     const std::pair<const char*, QStringList> menus[] = {
         {"mnuFile", {"-", "E&xit"}},
         {"mnuSetup", {"&COM Port", "-", "Working &Directory", "-", "&Emergency Mode"}},
         {"mnuHelp", {"&Contents", "-", "&About"}},
     };
     for (const auto& [name, items] : menus) EXPECT_EQ(entries(control<QMenu>(w, name)), items) << name;
-
-    EXPECT_TRUE(r.ui().txtProjector->text().isEmpty());
-    EXPECT_TRUE(r.ui().txtVersion->text().isEmpty());
     EXPECT_EQ(r.ui().lstVersions->count(), 0);  // the releases in the working directory are not listed yet
     EXPECT_EQ(r.ui().lstVersions->font().families().value(0), "Arial");
 
@@ -361,6 +342,15 @@ TEST(MainWindowCommands, FindDeviceShowsTheDeviceAndListsReleases) {
     EXPECT_TRUE(w.ui().txtProjector->text().isEmpty());
     EXPECT_FALSE(w.ui().cmdQueryStatus->isEnabled());
     EXPECT_EQ(w.status(), "status 3: Unable to find any devices connect to this computer.");
+
+    // A port that does not open is not closed.
+    w.library.open_results = {kPortNotFound};
+    w.ui().cmdSearch->click();
+    EXPECT_EQ(w.reporter.events.mid(w.reporter.events.size() - 2),
+              (QStringList{"status 1: Searching for devices...", "status 3: Unable to connect to serial port."}));
+    EXPECT_EQ(w.library.opens, 3);
+    EXPECT_EQ(w.library.closes, 3);
+    EXPECT_EQ(w.window->cursor().shape(), Qt::ArrowCursor);
 }
 
 TEST(MainWindowCommands, UploadNeverStartsWithoutASelectedLine) {

@@ -84,9 +84,8 @@ TEST(AboutBox, CaptionsAndTheKeysThatCloseIt) {
     frmAbout about(m.options());
     EXPECT_EQ(about.windowTitle(), "About Halvern!");
     EXPECT_TRUE(about.isModal());
-    const std::pair<const char*, const char*> captions[] = {
-        {"lblTitle", "Halvern!  v1.1"}, {"cmdOK", "&OK"}, {"cmdSysInfo", "&System Info..."}};
-    for (const auto& [name, caption] : captions) EXPECT_EQ(control(about, name)->property("text").toString(), caption) << name;
+    EXPECT_EQ(texts(about, {"lblTitle", "cmdOK", "cmdSysInfo"}),
+              (QStringList{"Halvern!  v1.1", "&OK", "&System Info..."}));
     EXPECT_TRUE(control<QPushButton>(about, "cmdOK")->isDefault());
     EXPECT_FALSE(control<QLabel>(about, "picIcon")->pixmap().isNull());
     EXPECT_FALSE(control<QLabel>(about, "lblCopyright")->text().isEmpty());
@@ -246,6 +245,7 @@ TEST(HelpWindow, ReportsAFileItCannotShow) {
 }
 
 TEST(HelpKeyFilter, F1OpensTheTopicOfTheFocusedControl) {
+    // Two buttons with topics, a box without, and a box inside a frame with a topic.
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
     auto* cmdSearch = new QPushButton("&Find Device");
@@ -253,11 +253,7 @@ TEST(HelpKeyFilter, F1OpensTheTopicOfTheFocusedControl) {
     auto* txtProjector = new QLineEdit;
     auto* frame = new QWidget;
     auto* inner = new QLineEdit(frame);
-    new QVBoxLayout(frame);
-    frame->layout()->addWidget(inner);
-    for (QWidget* w : {static_cast<QWidget*>(cmdSearch), static_cast<QWidget*>(cmdUpload),
-                       static_cast<QWidget*>(txtProjector), frame})
-        layout->addWidget(w);
+    for (QWidget* w : std::initializer_list<QWidget*>{cmdSearch, cmdUpload, txtProjector, frame}) layout->addWidget(w);
     cmdSearch->setProperty("helpTopic", 9);
     cmdUpload->setProperty("helpTopic", 11);
     frame->setProperty("helpTopic", 9);

@@ -96,17 +96,11 @@ TEST(ComPortDialog, Captions) {
     Rig r("COM1", 9600);
     frmComPort& d = r.open();
     EXPECT_EQ(d.windowTitle(), "Select Serial Port");
-    const std::pair<const char*, const char*> captions[] = {
-        {"optCom0", "COM1"},      {"optCom1", "COM2"},      {"optCom2", "COM3"},   {"optCom3", "COM4"},
-        {"optBaudRate0", "38400"}, {"optBaudRate1", "19200"}, {"optBaudRate2", "9600"},
-        {"cmdSelect", "&OK"},     {"cmdCancel", "&Cancel"}, {"cmdResetPort", "&Reset Port"},
-    };
-    for (const auto& [name, caption] : captions) {
-        auto* b = r.control<QAbstractButton>(name);
-        ASSERT_NE(b, nullptr);
-        EXPECT_EQ(b->text(), caption) << name;
-        EXPECT_TRUE(b->isVisible()) << name;
-    }
+    const QStringList names{"optCom0",      "optCom1",      "optCom2",      "optCom3",   "optBaudRate0",
+                            "optBaudRate1", "optBaudRate2", "cmdSelect",    "cmdCancel", "cmdResetPort"};
+    EXPECT_EQ(texts(d, names),
+              (QStringList{"COM1", "COM2", "COM3", "COM4", "38400", "19200", "9600", "&OK", "&Cancel", "&Reset Port"}));
+    for (const QString& name : names) EXPECT_TRUE(control(d, name)->isVisible()) << name.toStdString();
 }
 
 TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresWhatIsSelected) {

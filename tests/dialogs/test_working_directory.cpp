@@ -25,7 +25,7 @@ const QString kKey = QStringLiteral("Working Directory");
 struct Fixture {
     QTemporaryDir tmp;
     AppState state;
-    std::unique_ptr<SettingsStore> settings;
+    SettingsStore settings{tmp.filePath("settings.ini")};
     RecordingReporter reporter;
     bool device = false;
     bool emergency = false;
@@ -34,7 +34,6 @@ struct Fixture {
     std::unique_ptr<frmWorkingDirectory> dialog;
 
     Fixture() {
-        settings = std::make_unique<SettingsStore>(tmp.filePath("settings.ini"));
         QDir(tmp.path()).mkpath("work/sub1");
         QDir(tmp.path()).mkpath("work/sub2");
         state.working_directory = work();
@@ -47,7 +46,7 @@ struct Fixture {
         hooks.emergency_mode = [this] { return emergency; };
         hooks.list_versions = [this] { ++refills; };
         hooks.volumes = [this] { return volumes; };
-        dialog = std::make_unique<frmWorkingDirectory>(state, *settings, reporter, hooks);
+        dialog = std::make_unique<frmWorkingDirectory>(state, settings, reporter, hooks);
         dialog->show();
         return *dialog;
     }
@@ -81,8 +80,7 @@ TEST(WorkingDirectoryDialog, ShowsItsControls) {
     Fixture f;
     f.open();
     EXPECT_EQ(f.dialog->windowTitle(), "Select Working Directory");
-    EXPECT_EQ(f.control<QPushButton>("cmdSelect")->text(), "&Select");
-    EXPECT_EQ(f.control<QPushButton>("cmdCancel")->text(), "&Cancel");
+    EXPECT_EQ(test::texts(*f.dialog, {"cmdSelect", "cmdCancel"}), (QStringList{"&Select", "&Cancel"}));
     ASSERT_NE(f.control<QComboBox>("drvFiles"), nullptr);
     EXPECT_EQ(f.dialog->current_directory(), f.work());
     // The path from the root down, and the current directory's subdirectories.
@@ -115,7 +113,7 @@ TEST(WorkingDirectoryDialog, SelectTakesTheHighlightedEntryElseTheCurrentDirecto
         f.press(c.button);
         const bool selected = c.button == QString("cmdSelect");
         EXPECT_EQ(f.state.working_directory, base + c.state);
-        EXPECT_EQ(f.settings->startup(kKey), c.stored.isNull() ? QString() : base + c.stored);
+        EXPECT_EQ(f.settings.startup(kKey), c.stored.isNull() ? QString() : base + c.stored);
         EXPECT_EQ(f.refills, selected ? 1 : 0);
         EXPECT_FALSE(f.dialog->isVisible());
         EXPECT_EQ(f.dialog->result(), selected ? QDialog::Accepted : QDialog::Rejected);
@@ -151,7 +149,7 @@ TEST(WorkingDirectoryDialog, StartingDirectory) {
         EXPECT_EQ(f.dialog->current_directory(), c.expected) << c.stored.toStdString();
         EXPECT_TRUE(f.reporter.events.isEmpty());
         f.press("cmdSelect");
-        EXPECT_EQ(f.settings->startup(kKey), c.expected);
+        EXPECT_EQ(f.settings.startup(kKey), c.expected);
     }
 }
 

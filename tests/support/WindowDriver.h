@@ -24,6 +24,14 @@ W* control(const QObject& parent, const QString& name) {
     return w;
 }
 
+// The "text" of each named control (label, button, line edit or action), in order.
+inline QStringList texts(const QObject& parent, const QStringList& names) {
+    QStringList out;
+    for (const QString& name : names)
+        if (const QObject* c = control<QObject>(parent, name)) out << c->property("text").toString();
+    return out;
+}
+
 inline void click(const QObject& parent, const QString& name) {
     if (auto* button = control<QAbstractButton>(parent, name)) QTest::mouseClick(button, Qt::LeftButton);
 }
