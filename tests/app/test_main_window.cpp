@@ -554,29 +554,29 @@ TEST(MainWindowKeys, TheFileMenuOpensFromTheKeyboard) {
     }
 }
 
-// What the screen showed when a device call began; the status and model as last painted.
+// What the screen showed when a device call began: the status line and the model box as last
+// painted, the pointer, and whether a message box was up.
 class PaintWatch : public QObject {
 public:
-    explicit PaintWatch(Rig& rig) : rig_(rig) {
-        for (QWidget* w : {static_cast<QWidget*>(rig.ui().staMainText), static_cast<QWidget*>(rig.ui().txtProjector)})
-            w->installEventFilter(this);
-    }
     struct Seen {
         QString status = "<never painted>", model = "<never painted>";
         Qt::CursorShape pointer = Qt::ArrowCursor;
         bool box_open = false;
     };
+    explicit PaintWatch(Rig& rig) : rig_(rig) {
+        rig.ui().staMainText->installEventFilter(this);
+        rig.ui().txtProjector->installEventFilter(this);
+    }
     Seen now() const {
         Seen seen = painted_;
         seen.pointer = rig_.window->cursor().shape();
         for (QWidget* top : QApplication::topLevelWidgets())
-            if (qobject_cast<QMessageBox*>(top) && top->isVisible()) seen.box_open = true;
+            seen.box_open |= qobject_cast<QMessageBox*>(top) && top->isVisible();
         return seen;
     }
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() != QEvent::Paint) return false;
-        if (watched == rig_.ui().staMainText) painted_.status = rig_.ui().staMainText->text();
-        else painted_.model = rig_.ui().txtProjector->text();
+        if (event->type() == QEvent::Paint)
+            (watched == rig_.ui().staMainText ? painted_.status : painted_.model) = watched->property("text").toString();
         return false;
     }
 

@@ -90,8 +90,8 @@ TEST(WorkingDirectoryDialog, ShowsItsControls) {
     EXPECT_NE(f.item(f.work() + "/sub2"), nullptr);
 }
 
-TEST(WorkingDirectoryDialog, SelectTakesTheHighlightedEntryElseTheCurrentDirectoryAndCancelNothing) {
-    // Paths below the temporary directory; stored "" for nothing stored.
+TEST(WorkingDirectoryDialog, SelectTakesTheHighlightedEntryElseTheCurrentDirectoryCancelNothing) {
+    // Paths below the temporary directory; a null stored path: nothing is written.
     const struct { const char* name; QString sub; bool double_click; const char* button; QString state, stored; } cases[] = {
         {"right after opening", {}, false, "cmdSelect", "/work", "/work"},
         {"single click highlights", "/work/sub1", false, "cmdSelect", "/work/sub1", "/work/sub1"},
