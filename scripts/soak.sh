@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The long soak: seeded uploads through the serial library against projector-sim with random
-# faults on the line in both directions (see tests/e2e/test_soak.cpp), and the table of what
+# faults on the line in both directions (see tests/e2e/test_link_e2e.cpp), and the table of what
 # came of them. Builds what it needs first.
 #
 #   scripts/soak.sh [UPLOADS [FIRST_SEED [TABLE_FILE]]]     (defaults: 500, 1, build/soak.md)
