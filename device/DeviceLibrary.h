@@ -5,6 +5,7 @@
 // scripted one.
 
 #include "common/AppState.h"
+#include "device/FrameFormat.h"
 
 #include <cstdint>
 #include <span>
@@ -25,10 +26,8 @@ enum DeviceResult : std::int32_t {
     kTimeout = 1460,
 };
 
-// get_data's receive buffer: indices 0 to 16384, one more than the largest frame.
-inline constexpr int kReceiveBufferSize = 16385;
-inline constexpr int kMinFrameLength = 27;
-inline constexpr int kMaxFrameLength = 16384;
+// The longest read time-out a port is opened with (an upload's), in milliseconds.
+inline constexpr std::int32_t kLongestReadTimeoutMs = 30000;
 
 class DeviceLibrary {
 public:
@@ -54,6 +53,11 @@ public:
     // number of bytes written from index 0 (the frame's length), 0 when none; the frame layer
     // clears only those before its next read, and all of the buffer when out says nothing.
     virtual std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) = 0;
+
+    // The read time-out the handle was opened with (the timeout_ms of its init_port_timeouts):
+    // the longest one get_data on it waits. 0 when the library does not know the handle. A
+    // library that passes calls on to another passes this one on too.
+    virtual std::int32_t read_timeout_ms(std::int32_t /*handle*/) const { return 0; }
 
     // After an init_port_timeouts that failed: why, in one line a technician can act on
     // ("/dev/ttyUSB0: permission denied (the device belongs to group dialout)"); empty when

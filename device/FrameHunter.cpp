@@ -1,16 +1,12 @@
 #include "device/FrameHunter.h"
 
+#include "device/FrameFormat.h"
+
 #include <algorithm>
 
 namespace halvern {
 
 namespace {
-
-constexpr std::uint8_t kLeadIn[8] = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01};
-constexpr std::size_t kLengthEnd = 10;   // bytes 8 and 9: the frame length
-constexpr std::size_t kHeaderSize = 23;  // up to and including the header checksum
-constexpr std::size_t kOverhead = 27;
-constexpr std::size_t kLongest = 16384;
 
 std::uint32_t be(std::span<const std::uint8_t> b, std::size_t at, int count) {
     std::uint32_t v = 0;
@@ -18,36 +14,39 @@ std::uint32_t be(std::span<const std::uint8_t> b, std::size_t at, int count) {
     return v;
 }
 
-std::uint32_t sum16(std::span<const std::uint8_t> b, std::size_t from, std::size_t count) {
-    std::uint32_t s = 0;
-    for (std::size_t i = from; i < from + count; ++i) s += b[i];
-    return s & 0xFFFF;
-}
+constexpr std::size_t kHeaderSize = kFrameHeaderSize;
+constexpr std::size_t kShortest = kMinFrameLength;
+constexpr std::size_t kLongest = kMaxFrameLength;
 
 enum class Verdict { kSound, kDamaged, kNeedMore };
 
 // The candidate that starts at bytes[0] with E3 57. need is set for kNeedMore.
 Verdict judge(std::span<const std::uint8_t> c, std::size_t capacity, std::size_t& need) {
     const std::size_t have = c.size();
-    for (std::size_t i = 2; i < sizeof kLeadIn && i < have; ++i)
-        if (c[i] != kLeadIn[i]) return Verdict::kDamaged;
+    for (std::size_t i = 2; i < kFrameLeadInBytes.size() && i < have; ++i)
+        if (c[i] != kFrameLeadInBytes[i]) return Verdict::kDamaged;
+    constexpr std::size_t kLengthEnd = kFrameLengthAt + 2;
     if (have < kLengthEnd) {
         need = kLengthEnd;
         return Verdict::kNeedMore;
     }
-    const std::size_t length = be(c, 8, 2);
-    if (length < kOverhead || length > kLongest || length > capacity) return Verdict::kDamaged;
+    const std::size_t length = be(c, kFrameLengthAt, 2);
+    if (length < kShortest || length > kLongest || length > capacity) return Verdict::kDamaged;
     if (have < kHeaderSize) {
         need = kHeaderSize;
         return Verdict::kNeedMore;
     }
-    const std::size_t n = length - kOverhead;
-    if (be(c, 15, 4) != n || be(c, 19, 2) != n || sum16(c, 0, 21) != be(c, 21, 2)) return Verdict::kDamaged;
+    const std::size_t n = length - static_cast<std::size_t>(kFrameOverhead);
+    if (be(c, kFrameDataCountAt, 4) != n || be(c, kFrameDataCount2At, 2) != n ||
+        frame_sum(c.first(kFrameHeaderSumAt)) != be(c, kFrameHeaderSumAt, 2))
+        return Verdict::kDamaged;
     if (have < length) {
         need = length;
         return Verdict::kNeedMore;
     }
-    if (sum16(c, kHeaderSize, n) != be(c, kHeaderSize + n, 2) || c[25 + n] != 0x7A || c[26 + n] != 0xCE)
+    const std::size_t data_sum_at = kHeaderSize + n;
+    if (frame_sum(c.subspan(kHeaderSize, n)) != be(c, data_sum_at, 2) ||
+        c[data_sum_at + 2] != kFrameTrailer[0] || c[data_sum_at + 3] != kFrameTrailer[1])
         return Verdict::kDamaged;
     return Verdict::kSound;
 }
@@ -60,9 +59,9 @@ FrameHunt hunt_frame(std::span<const std::uint8_t> bytes, std::size_t capacity) 
     for (;;) {
         // The next E3 57; a lone E3 at the very end may be the first half of one.
         std::size_t at = from;
-        while (at + 1 < bytes.size() && !(bytes[at] == 0xE3 && bytes[at + 1] == 0x57)) ++at;
+        while (at + 1 < bytes.size() && !(bytes[at] == kFrameLeadInBytes[0] && bytes[at + 1] == kFrameLeadInBytes[1])) ++at;
         if (at + 1 >= bytes.size()) {
-            const bool half = at < bytes.size() && bytes[at] == 0xE3;
+            const bool half = at < bytes.size() && bytes[at] == kFrameLeadInBytes[0];
             h.discard = half ? at : bytes.size();
             h.need = 2;
             return h;
@@ -71,7 +70,7 @@ FrameHunt hunt_frame(std::span<const std::uint8_t> bytes, std::size_t capacity) 
         switch (judge(bytes.subspan(at), capacity, need)) {
         case Verdict::kSound:
             h.discard = at;
-            h.frame = be(bytes, at + 8, 2);
+            h.frame = be(bytes, at + kFrameLengthAt, 2);
             return h;
         case Verdict::kNeedMore:
             h.discard = at;

@@ -29,7 +29,7 @@ constexpr std::uint8_t kCodeStandby = 0x53;
 constexpr std::uint8_t kCodeUploadMode = 0x55;
 constexpr std::uint8_t kCodeIdentity = 0x49;
 
-const QByteArray kFrameLeadIn("\xE3\x57", 2);
+const QByteArray kFrameLeadIn(reinterpret_cast<const char*>(kFrameLeadInBytes.data()), 2);
 
 std::uint8_t byte_at(const QByteArray& bytes, qsizetype i) { return static_cast<std::uint8_t>(bytes[i]); }
 
@@ -245,6 +245,11 @@ std::int32_t SerialDeviceLibrary::get_data(std::int32_t handle, std::span<std::u
     pending.remove(0, length);
     out = length;
     return kOk;
+}
+
+std::int32_t SerialDeviceLibrary::read_timeout_ms(std::int32_t handle) const {
+    const auto it = d->ports.find(handle);
+    return it == d->ports.end() ? 0 : it->second.timeout_ms;
 }
 
 QString SerialDeviceLibrary::open_failure() const { return d->open_failure; }

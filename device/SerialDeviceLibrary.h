@@ -29,6 +29,7 @@ public:
     // Hands out only sound frames (device/FrameHunter.h): damaged ones and noise are passed
     // over within the same time-out.
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override;
+    std::int32_t read_timeout_ms(std::int32_t handle) const override;
     QString open_failure() const override;
 
 private:

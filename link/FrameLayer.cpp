@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <array>
+#include <functional>
 
 namespace halvern {
 
@@ -17,7 +18,6 @@ const QString kDataNotSent = QStringLiteral("Unable to transmit data to device."
 const QString kOutOfRetries = QStringLiteral("Unable to communicate with device.  Maximum number of retries reached.");
 const QString kAckNotSent = QStringLiteral("Unable to communicate with device.");
 
-constexpr std::uint8_t kFrameLeadIn[8] = {0xE3, 0x57, 0x01, 0x01, 0x01, 0x03, 0x01, 0x01};
 constexpr std::uint8_t kMessageLeadIn[6] = {0x01, 0x01, 0x01, 0x03, 0x01, 0x01};
 
 // The four retries of a phase: an acknowledgement counts while the counter is 0 to 3; the
@@ -45,7 +45,9 @@ std::int32_t compute_checksum(std::span<const std::uint8_t> buffer, std::int64_t
     return static_cast<std::int32_t>(sum % 65536u);
 }
 
-void build_frame_header(std::span<std::uint8_t> buffer) { std::copy(std::begin(kFrameLeadIn), std::end(kFrameLeadIn), buffer.begin()); }
+void build_frame_header(std::span<std::uint8_t> buffer) {
+    std::copy(kFrameLeadInBytes.begin(), kFrameLeadInBytes.end(), buffer.begin());
+}
 
 void build_message_header(std::span<std::uint8_t> buffer) {
     std::copy(std::begin(kMessageLeadIn), std::end(kMessageLeadIn), buffer.begin());
@@ -58,9 +60,12 @@ FrameLayer::FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Repor
               .count();
       }) {}
 
-void FrameLayer::set_clock(Clock clock, std::int32_t read_timeout_ms) {
-    clock_ = std::move(clock);
-    read_timeout_ms_ = read_timeout_ms;
+void FrameLayer::set_clock(Clock clock) { clock_ = std::move(clock); }
+
+std::int64_t FrameLayer::read_timeout_ms() const {
+    // A library that cannot tell is given the longest time-out a port is opened with.
+    const std::int32_t given = library_.read_timeout_ms(handle_);
+    return given > 0 ? given : kLongestReadTimeoutMs;
 }
 
 void FrameLayer::build_message(std::uint8_t code, std::uint8_t parameter, std::span<const std::uint8_t> data) {
@@ -92,15 +97,14 @@ bool FrameLayer::send_frame() {
 bool FrameLayer::send_command_frame(std::uint8_t kind, std::uint8_t role, std::int16_t sequence) {
     std::array<std::uint8_t, kFrameOverhead> frame{};
     build_frame_header(frame);
-    put_big_endian(frame, 8, kFrameOverhead, 2);
-    frame[10] = kind;
-    frame[11] = role;
-    frame[12] = static_cast<std::uint8_t>(sequence);
-    frame[13] = 1;
-    frame[14] = 1;
-    put_big_endian(frame, 21, compute_checksum(frame, 0, 20), 2);
-    frame[25] = 0x7A;
-    frame[26] = 0xCE;
+    put_big_endian(frame, kFrameLengthAt, kFrameOverhead, 2);
+    frame[kFrameKindAt] = kind;
+    frame[kFrameRoleAt] = role;
+    frame[kFrameSequenceAt] = static_cast<std::uint8_t>(sequence);
+    frame[kFrameCountAt] = 1;
+    frame[kFrameNumberAt] = 1;
+    put_big_endian(frame, kFrameHeaderSumAt, compute_checksum(frame, 0, kFrameHeaderSumAt - 1), 2);
+    std::copy(kFrameTrailer.begin(), kFrameTrailer.end(), frame.end() - 2);
     send_buffer_.assign(frame.begin(), frame.end());  // no allocation once the buffer has grown
     return send_frame();
 }
@@ -115,18 +119,18 @@ bool FrameLayer::send_data_frame(std::span<const std::uint8_t> source, std::int6
     // Header, data and trailer are appended in turn: every byte is written, none cleared.
     std::array<std::uint8_t, kFrameHeaderSize> header{};
     build_frame_header(header);
-    put_big_endian(header, 8, count + kFrameOverhead, 2);
-    header[10] = kDataFrame;
-    header[11] = kTransmission;
-    header[12] = static_cast<std::uint8_t>(sequence);
-    header[13] = static_cast<std::uint8_t>(frame_count);
-    header[14] = static_cast<std::uint8_t>(frame_number);
-    put_big_endian(header, 15, count, 4);
-    put_big_endian(header, 19, n, 2);
-    put_big_endian(header, 21, compute_checksum(header, 0, 20), 2);
+    put_big_endian(header, kFrameLengthAt, count + kFrameOverhead, 2);
+    header[kFrameKindAt] = kDataFrame;
+    header[kFrameRoleAt] = kTransmission;
+    header[kFrameSequenceAt] = static_cast<std::uint8_t>(sequence);
+    header[kFrameCountAt] = static_cast<std::uint8_t>(frame_count);
+    header[kFrameNumberAt] = static_cast<std::uint8_t>(frame_number);
+    put_big_endian(header, kFrameDataCountAt, count, 4);
+    put_big_endian(header, kFrameDataCount2At, n, 2);
+    put_big_endian(header, kFrameHeaderSumAt, compute_checksum(header, 0, kFrameHeaderSumAt - 1), 2);
     const std::int32_t data_sum = compute_checksum(source, first, last);
     const std::uint8_t trailer[4] = {static_cast<std::uint8_t>(data_sum >> 8), static_cast<std::uint8_t>(data_sum & 0xFF),
-                                     0x7A, 0xCE};
+                                     kFrameTrailer[0], kFrameTrailer[1]};
     send_buffer_.clear();
     send_buffer_.insert(send_buffer_.end(), header.begin(), header.end());
     send_buffer_.insert(send_buffer_.end(), source.begin() + first, source.begin() + first + n);
@@ -164,6 +168,58 @@ bool FrameLayer::read_again() {
     return read;
 }
 
+// One phase of sending a message: the frame it transmits and how it treats what comes back.
+struct FrameLayer::Phase {
+    std::function<bool(std::int16_t sequence)> transmit;
+    const QString& not_sent;  // the box when the frame cannot be transmitted
+    // Data frames: a frame with another sequence byte has the same frame sent again (counter
+    // unchanged). Begin and end frames: it is passed over and the next frame read.
+    bool resend_on_mismatch = false;
+    // End frame: an acknowledgement to the fifth transmission still counts, any frame read
+    // counts as delivery, and running out of retries shows no box.
+    bool closing = false;
+};
+
+bool FrameLayer::transmit_until_acknowledged(const Phase& phase) {
+    // The counter goes out as the sequence byte and moves on after a failed read, or once
+    // its read time-out is over while only frames with another sequence byte arrive. Those
+    // time-outs are laid end to end from the start of the phase, so that a device that keeps
+    // sending such frames fails the phase after as many time-outs as a silent one.
+    const std::int64_t timeout = read_timeout_ms();
+    std::int64_t deadline = now() + timeout;
+    bool delivered = false;
+    std::int16_t counter = 0;
+    if (!phase.transmit(counter)) {
+        reporter_.message_box(phase.not_sent);
+        return false;
+    }
+    for (;;) {
+        if (counter > kLastTransmission) {
+            if (!phase.closing) reporter_.message_box(kOutOfRetries);
+            return delivered;
+        }
+        bool next_counter = true;
+        if (read_frame()) {
+            delivered = phase.closing;
+            if (frame_buffer_[kFrameSequenceAt] == counter) {
+                if (phase.closing || counter < kLastCountedRetry) return true;
+                reporter_.message_box(kOutOfRetries);
+                return false;
+            }
+            next_counter = now() >= deadline;
+            if (next_counter) deadline += timeout;
+            else if (!phase.resend_on_mismatch) continue;  // not ours: read the next frame
+        } else {
+            deadline = now() + timeout;
+        }
+        if (next_counter) ++counter;
+        if (!phase.transmit(counter)) {
+            reporter_.message_box(phase.not_sent);
+            return delivered;
+        }
+    }
+}
+
 bool FrameLayer::send_message() {
     const std::span<const std::uint8_t> message(message_buffer_);
     const std::int64_t length = static_cast<std::int64_t>(message.size());
@@ -174,109 +230,28 @@ bool FrameLayer::send_message() {
         return false;
     }
 
-    // Frames whose sequence byte does not match are ignored, but only for one read time-out
-    // after the present counter first went out: then the wait counts as a failed read, so that
-    // a line that keeps producing such frames cannot hold the exchange for ever.
-    std::int64_t sent_at = now();
+    const Phase begin{[&](std::int16_t sequence) { return send_command_frame(kBeginFrame, kTransmission, sequence); },
+                      kCommandNotSent};
+    if (!transmit_until_acknowledged(begin)) return false;
 
-    // Begin phase.
-    std::int16_t counter = 0;
-    if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
-        reporter_.message_box(kCommandNotSent);
-        return false;
-    }
-    for (;;) {
-        if (counter > kLastTransmission) {
-            reporter_.message_box(kOutOfRetries);
-            return false;
-        }
-        if (read_frame()) {
-            if (frame_buffer_[12] == counter) break;
-            if (!waited_out(sent_at)) continue;  // not ours: read the next frame
-        }
-        ++counter;
-        sent_at = now();
-        if (!send_command_frame(kBeginFrame, kTransmission, counter)) {
-            reporter_.message_box(kCommandNotSent);
-            return false;
-        }
-    }
-    if (counter >= kLastCountedRetry) {
-        reporter_.message_box(kOutOfRetries);
-        return false;
-    }
-
-    // Data phase.
     std::int64_t first = 0;
     const std::int64_t highest = length - 1;
     for (std::int64_t n = 1; n <= frames; ++n) {
-        std::int64_t last = first + kFrameDataMax - 1;
-        if (last >= highest) last = highest;
-        const std::int64_t count = last - first + 1;
-        counter = 0;
-        sent_at = now();
-        auto transmit = [&] {
-            return send_data_frame(message, first, last, count, static_cast<std::int32_t>(frames),
-                                   static_cast<std::int32_t>(n), counter);
-        };
-        if (!transmit()) {
-            reporter_.message_box(kDataNotSent);
-            return false;
-        }
-        for (;;) {
-            if (counter > kLastTransmission) {
-                reporter_.message_box(kOutOfRetries);
-                return false;
-            }
-            if (read_frame()) {
-                if (frame_buffer_[12] == counter) {
-                    if (counter >= kLastCountedRetry) {
-                        reporter_.message_box(kOutOfRetries);
-                        return false;
-                    }
-                    break;
-                }
-                // A mismatched acknowledgement: the same frame again, counter unchanged,
-                // unless this counter has waited a whole read time-out already.
-                if (waited_out(sent_at)) {
-                    ++counter;
-                    sent_at = now();
-                }
-            } else {
-                ++counter;
-                sent_at = now();
-            }
-            if (!transmit()) {
-                reporter_.message_box(kDataNotSent);
-                return false;
-            }
-        }
+        const std::int64_t last = std::min(first + kFrameDataMax - 1, highest);
+        const Phase data{[&](std::int16_t sequence) {
+                             return send_data_frame(message, first, last, last - first + 1,
+                                                    static_cast<std::int32_t>(frames), static_cast<std::int32_t>(n),
+                                                    sequence);
+                         },
+                         kDataNotSent, true};
+        if (!transmit_until_acknowledged(data)) return false;
         first = last + 1;
     }
 
-    // End phase: once any frame has been read after the end frame, the message counts as
-    // delivered.
-    bool result = false;
-    counter = 0;
-    sent_at = now();
-    if (!send_command_frame(kEndFrame, kTransmission, 0)) {
-        reporter_.message_box(kCommandNotSent);
-        return false;
-    }
-    for (;;) {
-        if (counter > kLastTransmission) return result;
-        if (read_frame()) {
-            result = true;
-            if (frame_buffer_[12] == counter) return true;
-            if (!waited_out(sent_at)) continue;
-        }
-        ++counter;
-        sent_at = now();
-        if (!send_command_frame(kEndFrame, kTransmission, counter)) {
-            reporter_.message_box(kCommandNotSent);
-            return result;
-        }
-    }
+    // The end frame goes out with sequence byte 0 first, like every phase.
+    const Phase end{[&](std::int16_t sequence) { return send_command_frame(kEndFrame, kTransmission, sequence); },
+                    kCommandNotSent, false, true};
+    return transmit_until_acknowledged(end);
 }
 
 bool FrameLayer::receive_message() {
@@ -294,11 +269,11 @@ bool FrameLayer::receive_message() {
     bool read = read_again();
     for (;;) {
         if (counter >= kLastCountedRetry) return false;
-        if (read && frame_buffer_[10] == kBeginFrame && frame_buffer_[11] == kTransmission) break;
+        if (read && frame_buffer_[kFrameKindAt] == kBeginFrame && frame_buffer_[kFrameRoleAt] == kTransmission) break;
         ++counter;
         read = read_again();
     }
-    if (!send_command_frame(kBeginFrame, kAcknowledgement, frame_buffer_[12])) {
+    if (!send_command_frame(kBeginFrame, kAcknowledgement, frame_buffer_[kFrameSequenceAt])) {
         reporter_.message_box(kCommandNotSent);
         return false;
     }
@@ -310,19 +285,19 @@ bool FrameLayer::receive_message() {
         for (;;) {
             if (counter >= kLastCountedRetry) return false;
             read = read_frame();
-            if (read && frame_buffer_[10] == kDataFrame && frame_buffer_[11] == kTransmission) break;
+            if (read && frame_buffer_[kFrameKindAt] == kDataFrame && frame_buffer_[kFrameRoleAt] == kTransmission) break;
             ++counter;
             read_again();  // one further frame, discarded
         }
-        const std::int64_t length = get_big_endian(std::span<const std::uint8_t>(frame_buffer_), 19, 2);
-        total = frame_buffer_[13];
+        const std::int64_t length = get_big_endian(std::span<const std::uint8_t>(frame_buffer_), kFrameDataCount2At, 2);
+        total = frame_buffer_[kFrameCountAt];
         // A frame or a message that would not fit its buffer fails the exchange.
         if (length > kReceivedFrameDataMax || position + static_cast<std::size_t>(length) > message_buffer_.size())
             return false;
         std::copy_n(frame_buffer_.begin() + kFrameHeaderSize, length, message_buffer_.begin() + static_cast<std::ptrdiff_t>(position));
         position += static_cast<std::size_t>(length);
         reply_used_ = position;
-        if (!send_command_frame(kDataFrame, kAcknowledgement, frame_buffer_[12])) {
+        if (!send_command_frame(kDataFrame, kAcknowledgement, frame_buffer_[kFrameSequenceAt])) {
             reporter_.message_box(kAckNotSent);
             return false;
         }
@@ -334,11 +309,11 @@ bool FrameLayer::receive_message() {
     counter = 0;
     for (;;) {
         if (counter >= kLastCountedRetry) return false;
-        if (read && frame_buffer_[10] == kEndFrame && frame_buffer_[11] == kTransmission) break;
+        if (read && frame_buffer_[kFrameKindAt] == kEndFrame && frame_buffer_[kFrameRoleAt] == kTransmission) break;
         ++counter;
         read = read_again();
     }
-    if (!send_command_frame(kEndFrame, kAcknowledgement, frame_buffer_[12])) {
+    if (!send_command_frame(kEndFrame, kAcknowledgement, frame_buffer_[kFrameSequenceAt])) {
         reporter_.message_box(kAckNotSent);
         return false;
     }

@@ -6,6 +6,7 @@
 // nowhere else; their counting is what the projector expects and must not be changed.
 
 #include "device/DeviceLibrary.h"
+#include "device/FrameFormat.h"
 #include "common/Reporter.h"
 
 #include <cstdint>
@@ -17,18 +18,11 @@ namespace halvern {
 
 using Bytes = std::vector<std::uint8_t>;
 
-inline constexpr int kFrameOverhead = 27;            // header 23, data checksum 2, trailer 2
-inline constexpr int kFrameDataMax = 16357;          // a full data frame is 16,384 bytes
-inline constexpr int kFrameHeaderSize = 23;
 // A received frame's data must end inside the receive buffer: at most 16,362 bytes.
 inline constexpr int kReceivedFrameDataMax = kReceiveBufferSize - kFrameHeaderSize;
 inline constexpr int kMessageBufferSize = 327681;    // indices 0 to 327,680
 inline constexpr int kMaxMessageFrames = 255;
 inline constexpr int kMessageHeaderSize = 20;
-
-// Frame kinds (byte 10) and roles (byte 11).
-enum FrameKind : std::uint8_t { kBeginFrame = 1, kDataFrame = 2, kEndFrame = 3 };
-enum FrameRole : std::uint8_t { kTransmission = 1, kAcknowledgement = 2 };
 
 // Writes value into count bytes from start, most significant first; every byte is written.
 void put_big_endian(std::span<std::uint8_t> buffer, std::int64_t start, std::int64_t value, int count);
@@ -39,9 +33,6 @@ void build_frame_header(std::span<std::uint8_t> buffer);
 // Message bytes 0 to 5: 01 01 01 03 01 01.
 void build_message_header(std::span<std::uint8_t> buffer);
 
-// The read time-out of the port an upload runs on (milliseconds).
-inline constexpr std::int32_t kUploadReadTimeoutMs = 30000;
-
 class FrameLayer {
 public:
     // Milliseconds on any monotonic scale.
@@ -50,10 +41,11 @@ public:
     // handle is the application's serial_handle: every exchange uses its current value.
     FrameLayer(DeviceLibrary& library, const std::int32_t& handle, Reporter& reporter);
 
-    // The clock and the port's read time-out that bound the wait for an acknowledgement while
-    // frames with another sequence byte keep arriving: once a whole read time-out has passed
-    // since a frame went out with the present counter, the wait counts as a failed read.
-    void set_clock(Clock clock, std::int32_t read_timeout_ms = kUploadReadTimeoutMs);
+    // The clock that bounds the wait for an acknowledgement while frames with another
+    // sequence byte keep arriving (the steady clock unless a test sets another): each
+    // transmission of a phase may wait one read time-out of the port, counted from when the
+    // phase began, so that such frames end a phase no later than silence would.
+    void set_clock(Clock clock);
 
     // The receive buffer: the frame read last, from index 0, in 16,385 bytes.
     const Bytes& frame_buffer() const { return frame_buffer_; }
@@ -83,6 +75,11 @@ public:
     bool receive_message();
 
 private:
+    struct Phase;
+    // Transmits a phase's frame until the device acknowledges it or the retries run out.
+    bool transmit_until_acknowledged(const Phase& phase);
+    // The read time-out the port was opened with (the library's answer for the handle).
+    std::int64_t read_timeout_ms() const;
     // Clears frame_buffer to 16,385 zero bytes and reads one frame into it.
     bool read_frame();
     // Reads one more frame into frame_buffer as it stands.
@@ -95,14 +92,11 @@ private:
     void clear(Bytes& buffer, std::size_t size, std::size_t& used);
     bool send_frame();
     std::int64_t now() const { return clock_(); }
-    // True when a whole read time-out has passed since since_ms.
-    bool waited_out(std::int64_t since_ms) const { return now() - since_ms >= read_timeout_ms_; }
 
     DeviceLibrary& library_;
     const std::int32_t& handle_;
     Reporter& reporter_;
     Clock clock_;
-    std::int32_t read_timeout_ms_ = kUploadReadTimeoutMs;
     // Frames read from the line, and how many of its leading bytes may not be zero.
     Bytes frame_buffer_;
     std::size_t frame_used_ = 0;

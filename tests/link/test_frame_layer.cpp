@@ -114,7 +114,7 @@ TEST_F(FrameLayerTest, MessagesAreCutIntoFramesOf16357Bytes) {
 // and a time-out thirty: the sequence byte of each phase's transmissions, the result, the box.
 TEST_F(FrameLayerTest, RetryCounting) {
     lib.read_ms = 1000;
-    layer.set_clock([this] { return lib.now_ms; }, 30000);
+    layer.set_clock([this] { return lib.now_ms; });
     const std::vector<int> none, once{0}, six{0, 1, 2, 3, 4, 5};
     struct Read { int kind, sequence; };  // kind 0: a read that times out
     const Read T{0, 0}, B{1, 0}, D{2, 0}, E{3, 0};
@@ -163,7 +163,7 @@ TEST_F(FrameLayerTest, RetryCounting) {
 // after one read time-out per transmission, in the retries box, within about six time-outs.
 TEST_F(FrameLayerTest, BabbleEndsInRetriesWithinSixTimeOuts) {
     lib.read_ms = 1000;
-    layer.set_clock([this] { return lib.now_ms; }, 30000);
+    layer.set_clock([this] { return lib.now_ms; });
     struct Case { std::uint8_t babble_from; bool result; QStringList boxes; } cases[] = {
         {1, false, {kOutOfRetries}},
         {2, false, {kOutOfRetries}},
@@ -191,6 +191,38 @@ TEST_F(FrameLayerTest, BabbleEndsInRetriesWithinSixTimeOuts) {
         // The counter moved once per time-out: the phase's sequence bytes rise from 0 to 5.
         std::vector<int> seen = sequences(c.babble_from);
         seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5}));
+    }
+    lib.on_send = nullptr;
+}
+
+// A device that stops acknowledging in the middle of a message: silent, or sending a frame
+// with another sequence byte every 0.8 read time-outs. The read time-out is the one the port
+// was opened with (300 ms here). Either way the second data frame goes out with sequence
+// bytes 0 to 5 and the message fails after five time-outs, within the sixth.
+TEST_F(FrameLayerTest, AFloodMidMessageFailsAsSoonAsSilence) {
+    ASSERT_EQ(lib.init_port_timeouts(handle, "COM1", 38400, 300), kOk);
+    layer.set_clock([this] { return lib.now_ms; });
+    lib.read_ms = 240;
+    for (const bool flood : {false, true}) {
+        SCOPED_TRACE(flood);
+        start_over();
+        int floods = 0;
+        std::int64_t start = -1;  // when the second data frame first went out
+        lib.on_send = [&](ScriptedDeviceLibrary& l, const Frame& f) {
+            if (f[10] != 2 || f[14] == 1) return l.reads.push_back({kOk, ack(f[10], f[12])});
+            if (start < 0) start = l.now_ms;
+            for (; flood && l.reads.size() < 40 && floods < 1000; ++floods) l.reads.push_back({kOk, ack(2, 0x77)});
+        };
+        message(7, 16357 * 2);  // three data frames
+        EXPECT_FALSE(layer.send_message());
+        const std::int64_t took = lib.now_ms - start;
+        EXPECT_GE(took, 5 * 300);
+        EXPECT_LT(took, 6 * 300);
+        EXPECT_EQ(reporter.boxes(), QStringList{kOutOfRetries});
+        std::vector<int> seen;
+        for (const Frame& f : lib.sent_frames)
+            if (f[10] == 2 && f[14] == 2 && (seen.empty() || seen.back() != f[12])) seen.push_back(f[12]);
         EXPECT_EQ(seen, (std::vector<int>{0, 1, 2, 3, 4, 5}));
     }
     lib.on_send = nullptr;

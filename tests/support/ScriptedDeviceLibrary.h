@@ -50,9 +50,9 @@ public:
     std::function<void(ScriptedDeviceLibrary&, const Frame&)> on_send;
 
     // A clock for the reads, in milliseconds: a read that times out moves it on by the port's
-    // read time-out, a frame that is read by read_ms.
+    // read time-out (the one it was opened with), a frame that is read by read_ms.
     std::int64_t now_ms = 0;
-    std::int64_t read_timeout_ms = 30000;
+    std::int32_t port_timeout_ms = 30000;
     std::int64_t read_ms = 0;
 
     int opens = 0;   // successful opens
@@ -73,6 +73,7 @@ public:
         const std::int32_t r = pop(open_results, kOk);
         if (r == kOk) {
             handle = next_handle++;
+            port_timeout_ms = timeout_ms;
             ++opens;
         }
         return r;
@@ -103,15 +104,16 @@ public:
         }
         return r;
     }
+    std::int32_t read_timeout_ms(std::int32_t) const override { return port_timeout_ms; }
     std::int32_t get_data(std::int32_t, std::span<std::uint8_t> buffer, std::int32_t& out) override {
         calls.push_back("get_data");
         if (reads.empty()) {
-            now_ms += read_timeout_ms;
+            now_ms += port_timeout_ms;
             return kTimeout;
         }
         Read rd = std::move(reads.front());
         reads.pop_front();
-        now_ms += rd.result == kTimeout ? read_timeout_ms : read_ms;
+        now_ms += rd.result == kTimeout ? port_timeout_ms : read_ms;
         if (rd.result == kOk) {
             const std::size_t n = std::min(rd.frame.size(), buffer.size());
             std::copy_n(rd.frame.begin(), n, buffer.begin());
