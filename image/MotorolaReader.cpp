@@ -27,15 +27,6 @@ constexpr std::array<std::uint8_t, 256> kHex = make_hex_table();
 inline std::uint8_t hex_value(char c) { return kHex[static_cast<unsigned char>(c)]; }
 inline bool is_line_end(char c) { return c == '\r' || c == '\n'; }
 
-// The pair at index i (0-based) read as its leading hex digits: "G1" is 0, "1G" is 1, a pair
-// beyond the end of the line is 0.
-int hex_pair(const QByteArray& text, qsizetype i) {
-    const int high = i >= 0 && i < text.size() ? hex_value(text[i]) : kNotHex;
-    if (high == kNotHex) return 0;
-    const int low = i + 1 < text.size() ? hex_value(text[i + 1]) : kNotHex;
-    return low == kNotHex ? high : high * 16 + low;
-}
-
 QString entry_name(const QString& file_name) {
     return file_name.endsWith(QLatin1String(".mot"), Qt::CaseInsensitive) ? file_name.chopped(4) : file_name;
 }
@@ -107,14 +98,18 @@ private:
         if (begin == end || *begin != 'S')
             return fail(QStringLiteral("Motorola format error.  First character of each record must be an 'S'."));
         const char type = end - begin > 1 ? begin[1] : '\0';
+        // Every record has a count, an address and a checksum. Data records (S1 to S3) carry
+        // data for the image, a header (S0) any text, an end record (S7 to S9) nothing more.
         int address_bytes = 0;
+        bool data = false, closing = false;
         switch (type) {
-        case '1': address_bytes = 2; break;
-        case '2': address_bytes = 3; break;
-        case '3': address_bytes = 4; break;
-        case '0': case '7': case '8': case '9':
-            if (summary_) ++summary_->records;
-            return true;
+        case '0': address_bytes = 2; break;
+        case '1': address_bytes = 2; data = true; break;
+        case '2': address_bytes = 3; data = true; break;
+        case '3': address_bytes = 4; data = true; break;
+        case '7': address_bytes = 4; closing = true; break;
+        case '8': address_bytes = 3; closing = true; break;
+        case '9': address_bytes = 2; closing = true; break;
         default:
             return fail(QStringLiteral("Motorola format error.  Second character not recognized."));
         }
@@ -127,11 +122,14 @@ private:
         if (digits < 2 * (address_bytes + 2))
             return fail_at(QStringLiteral("Line %1 of %2 is too short for its record type."));
         const int count = hex_value(fields[0]) * 16 + hex_value(fields[1]);
-        if (digits != 2 + 2 * qsizetype(count))
+        if (digits != 2 + 2 * qsizetype(count) || (closing && count != address_bytes + 1))
             return fail_at(QStringLiteral("Byte count of line %1 of %2 does not match the length of the record."));
         decode(fields, end);
         if (!checksum_matches(count + 1)) return fail_at(QStringLiteral("Checksum of line %1 of %2 does not match."));
-        store(address_bytes, count + 1);
+        if (data)
+            store(address_bytes, count + 1);
+        else if (summary_)
+            ++summary_->records;
         return true;
     }
 
@@ -196,12 +194,6 @@ private:
 };
 
 }  // namespace
-
-std::int64_t hex_to_long(const QByteArray& text, int start, int length) {
-    std::int64_t value = 0;
-    for (int j = 0; j < length / 2; ++j) value = value * 256 + hex_pair(text, start - 1 + 2 * j);
-    return value;
-}
 
 QString motorola_read_error_message(const QString& file_name) {
     return QStringLiteral("Error during read of ") + file_name + QStringLiteral(" file.");

@@ -5,7 +5,6 @@
 
 #include "common/Reporter.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -15,9 +14,6 @@ namespace halvern {
 
 inline constexpr std::int64_t kImageBufferSize = 1048576;  // 1 MiB, indices 0 to &HFFFFF
 using ImageBuffer = std::vector<std::uint8_t>;
-
-// length characters of text from character start (1-based) as big-endian hex pairs.
-std::int64_t hex_to_long(const QByteArray& text, int start, int length);
 
 // What a reading found in a file that was read to its end.
 struct MotorolaFileSummary {
@@ -30,9 +26,10 @@ struct MotorolaFileSummary {
 // Fills image (resized to kImageBufferSize, all FF first) from working_directory/file_name
 // (found without regard to letter case), keeping the bytes of addresses window_start to
 // window_end. Lines end at CR, CR LF or LF; blanks and tabs at the end of a line are ignored.
-// Every data record (S1, S2, S3) must hold hexadecimal digits only, a byte count that agrees
-// with its length and a checksum that agrees with its bytes; S0, S7, S8 and S9 carry nothing
-// for the image. Shows its own messages (a damaged record's names the line and the file);
+// Every record must hold hexadecimal digits only, a byte count that agrees with its length and
+// a checksum that agrees with its bytes: the data records (S1, S2, S3), the header (S0, whose
+// text may be anything) and the end records (S7, S8, S9, an address and nothing else); only
+// the data records carry anything for the image. Shows its own messages (a damaged record's names the line and the file);
 // false after a format error, a window that does not fit the buffer (nothing is stored), a
 // file that is missing or not a regular file (never opened then), or one that cannot be read.
 // After a format error the image keeps what was stored before the failing line. The file is

@@ -85,7 +85,7 @@ TEST(ReadMotorolaFile, RecordsPlaceTheirDataInTheWindow) {
     }
 }
 
-// Every data record is checked whole; blanks and tabs after a record are no damage, and any of
+// Every record is checked whole; blanks and tabs after a record are no damage, and any of
 // CR, LF and CR LF ends a line. A refused file names the fault (with the line and the file once
 // the record type is known); kS1 stays stored when it comes before the refused line, and nothing
 // of that line or after it is: the good record at 0x100 always follows it.
@@ -105,7 +105,15 @@ TEST(ReadMotorolaFile, LinesAndTheirIntegrity) {
         {kS1 + "\r\nS9030000FC", {}},  // no end after the last line
         {kS1 + " \t", {}},
         {second_line(good + "  \t"), {}},
-        {"S0030000XX\r\n" + kS1 + "\r\nS9\r\n", {}},  // headers and end records carry nothing: not checked
+        {second_line("S804000000FB"), {}},
+        {second_line("S70500000000FA"), {}},
+        // headers and end records are checked like data records
+        {second_line("S00600004844521BS1070100AABBCCDDE9"), hex},  // a lost line end: the header swallows a record
+        {second_line("S0030000XX"), hex},
+        {second_line("S00600004844521C"), checksum},
+        {second_line("S9"), shorter},
+        {second_line("S9070100AABBCCDDE9"), count},  // an end record carries an address and nothing else
+        {second_line("S804000000FC"), checksum},
         {"S5030000FC\r\n", second},
         {"S\r\n", second},
         {kS1.toLower() + "\r\n", first},
