@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -21,24 +22,27 @@ struct FileEntry {
     std::uint8_t sequence;            // entry i holds i + 1
     char file_name[15];               // base name of NAME.mot; empty: unused entry
     std::uint8_t start_address[4];
-    std::uint8_t bytes_20[4];
+    std::uint8_t reserved_after_start[4];  // not interpreted (goes to the device with the file)
     std::uint8_t end_address[4];
-    std::uint8_t bytes_28[4];
+    std::uint8_t reserved_after_end[4];    // not interpreted
 
     QString name() const;             // the characters before the first NUL (all 15 without one)
     std::int64_t start() const;       // start_address, big-endian
     std::int64_t end() const;         // end_address, big-endian
 };
 static_assert(sizeof(FileEntry) == 32);
+static_assert(offsetof(FileEntry, reserved_after_start) == 20 && offsetof(FileEntry, reserved_after_end) == 28);
 
 struct VersionControlRecord {
     char header_text[16];
     char release_name[16];
     char release_version[16];
-    std::uint8_t bytes_48[4];
-    std::uint8_t file_length[4];
-    std::uint8_t bytes_56[4];
-    std::uint8_t bytes_60[4];
+    // The fields marked reserved are not interpreted: they reach the device only as part of
+    // the whole file.
+    std::uint8_t reserved_before_length[4];   // bytes 48 to 51
+    std::uint8_t file_length[4];              // bytes 52 to 55: the file's own length
+    std::uint8_t reserved_after_length[4];    // bytes 56 to 59
+    std::uint8_t reserved_before_entries[4];  // bytes 60 to 63
     FileEntry files[16];
     char trailer[192];
 
@@ -50,6 +54,9 @@ struct VersionControlRecord {
     static VersionControlRecord from_bytes(const QByteArray& bytes);
 };
 static_assert(sizeof(VersionControlRecord) == 768);
+static_assert(offsetof(VersionControlRecord, reserved_before_length) == 48 &&
+              offsetof(VersionControlRecord, file_length) == 52 &&
+              offsetof(VersionControlRecord, reserved_before_entries) == 60 && offsetof(VersionControlRecord, files) == 64);
 
 // A window start..end fits the image buffer when end >= start and it spans at most
 // 1,048,576 addresses.
