@@ -190,7 +190,7 @@ struct Ser2net {
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
         QTextStream(&file) << "%YAML 1.1\n---\n"
                            << "connection: &projector\n"
-                           << "  accepter: telnet(rfc2217),tcp,127.0.0.1," << port << "\n"
+                           << "  accepter: telnet(rfc2217),tcp(nodelay),127.0.0.1," << port << "\n"
                            << "  connector: serialdev," << device << ",9600n81,local\n"
                            << "  options:\n"
                            << "    kickolduser: false\n";
