@@ -2,6 +2,7 @@
 // settings store.
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
+#include "common/Version.h"
 #include "app/FocusRingStyle.h"
 #include "app/frmUpload.h"
 #include "device/SerialDeviceLibrary.h"
@@ -11,7 +12,7 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(halvern::kAppTitle);
-    QApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QApplication::setApplicationVersion(QString::fromLatin1(halvern::kVersion));
     halvern::use_focus_ring_style();
 
     halvern::SettingsStore settings;

@@ -1,6 +1,7 @@
 // halvern-upload: the upload road of the desktop tool on the command line.
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
+#include "common/Version.h"
 #include "device/SerialDeviceLibrary.h"
 #include "halvern-upload/Commands.h"
 #include "halvern-upload/Console.h"
@@ -11,7 +12,7 @@
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(halvern::kAppTitle);
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.1"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(halvern::kVersion));
     halvern::cli::interrupt::install();
 
     halvern::cli::StdConsole console;
