@@ -40,9 +40,9 @@ std::int32_t compute_checksum(std::span<const std::uint8_t> buffer, std::int64_t
     if (from > to) return 0;
     from = std::max<std::int64_t>(from, 0);
     to = std::min<std::int64_t>(to, static_cast<std::int64_t>(buffer.size()) - 1);
-    std::uint32_t sum = 0;
-    for (std::int64_t i = from; i <= to; ++i) sum += buffer[static_cast<std::size_t>(i)];
-    return static_cast<std::int32_t>(sum % 65536u);
+    if (from > to) return 0;
+    return static_cast<std::int32_t>(
+        frame_sum(buffer.subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from + 1))));
 }
 
 void build_frame_header(std::span<std::uint8_t> buffer) {
