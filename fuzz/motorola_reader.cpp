@@ -45,13 +45,11 @@ Model model(const QByteArray& text, std::int64_t start, std::int64_t end, const 
         if (line.isEmpty() || line[0] != 'S')
             return fail(QStringLiteral("Motorola format error.  First character of each record must be an 'S'."));
         const char type = line.size() > 1 ? line[1] : '\0';
-        if (type == '0' || type == '7' || type == '8' || type == '9') {
-            ++m.summary.records;
-            continue;
-        }
-        if (type != '1' && type != '2' && type != '3')
+        // Data records S1 to S3; the header S0 and the end records S7 to S9 are checked alike.
+        const bool data = type >= '1' && type <= '3', closing = type >= '7' && type <= '9';
+        if (!data && !closing && type != '0')
             return fail(QStringLiteral("Motorola format error.  Second character not recognized."));
-        const int address_bytes = type - '0' + 1;
+        const int address_bytes = type == '0' ? 2 : data ? type - '0' + 1 : 11 - (type - '0');
         const QByteArray fields = line.mid(2);
         for (char c : fields)
             if (!is_hex(c))
@@ -61,13 +59,17 @@ Model model(const QByteArray& text, std::int64_t start, std::int64_t end, const 
             return fail("Motorola format error.  Line " + number + " of " + name + " is too short for its record type.");
         const QByteArray bytes = QByteArray::fromHex(fields);
         const int count = static_cast<std::uint8_t>(bytes[0]);
-        if (fields.size() != 2 + 2 * count)
+        if (fields.size() != 2 + 2 * count || (closing && count != address_bytes + 1))
             return fail("Motorola format error.  Byte count of line " + number + " of " + name +
                         " does not match the length of the record.");
         unsigned sum = 0;
         for (char b : bytes) sum += static_cast<std::uint8_t>(b);
         if ((sum & 0xFF) != 0xFF)
             return fail("Motorola format error.  Checksum of line " + number + " of " + name + " does not match.");
+        if (!data) {
+            ++m.summary.records;
+            continue;
+        }
         std::int64_t address = 0;
         for (int k = 1; k <= address_bytes; ++k) address = address * 256 + static_cast<std::uint8_t>(bytes[k]);
         for (qsizetype k = 1 + address_bytes; k < bytes.size() - 1; ++k, ++address) {
