@@ -332,17 +332,16 @@ TEST_F(Commands, SettingsGiveTheDefaultsAndAreOnlyRead) {
     EXPECT_EQ(file.readAll(), before);
 }
 
-TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
+TEST_F(Commands, BadArgumentsTouchNoDevice) {
     standby_device();
-    QFile::remove(rel() + "/MAIN.mot");
     const struct {
         QStringList arguments;
         QString last_line;
     } cases[] = {
         {{"--dir", rel(), "NONE.PJV"}, "halvern-upload: no release file NONE.PJV in " + rel()},
         {{dir.filePath("elsewhere/DEMO.PJV")}, "halvern-upload: no release file " + dir.filePath("elsewhere/DEMO.PJV")},
-        {{"--dir", rel(), "--emergency", "DEMO.PJV"},
-         "halvern-upload: " + rel() + "/DEMO.PJV is not a release that can be uploaded."},
+        {{"--port", "/dev/null", "--port", "/dev/../dev/null", "--dir", rel(), "DEMO.PJV"},
+         "halvern-upload: /dev/null and /dev/../dev/null name the same device /dev/null"},
         {{"--bogus"}, "Try 'halvern-upload --help'."},
     };
     for (const auto& c : cases) {

@@ -94,7 +94,9 @@ TEST(UploadCommand, EveryRoadInOrder) {
     const Calls to_upload_mode = join({status_thrice, {"request_upload_mode"}});
     const Calls transfer = {"read_version_control_file", "close 100", "open COM2 38400 30000", "upload_version"};
     const Road roads[] = {
-        {.what = "standby at once: no prompt, no cool-down", .calls = join({to_upload_mode, transfer, {"close 101"}}),
+        // The whole release is checked before the confirmation and before any open.
+        {.what = "standby at once: no prompt, no cool-down", .check = true,
+         .calls = join({{"check_release"}, to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
         {.what = "on: power-off prompt, standby, cool-down window", .status = {on(), cooling(), standby()},
          .calls = join({{"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "query_upload_status",
@@ -133,22 +135,17 @@ TEST(UploadCommand, EveryRoadInOrder) {
          .events = {kConfirm, start, "status 3: Unable to set baud rate to 38.4 kbps"}, .outcome = Outcome::PortNotOpened},
         {.what = "transfer fails", .uploaded = false, .calls = join({to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 3: " + kUploadFailure}, .outcome = Outcome::TransferFailed},
-        {.what = "emergency: straight to the transfer at 38400", .emergency = true,
-         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 1: " + kUploadSuccess}},
+        {.what = "emergency: straight to the transfer at 38400", .emergency = true, .check = true,
+         .calls = {"check_release", "open COM2 38400 30000", "upload_version", "close 100"},
+         .events = {"status 1: " + kUploadSuccess}},
         {.what = "emergency: open fails", .emergency = true, .opens = {kPortNotFound},
          .calls = {"open COM2 38400 30000"}, .events = {"status 3: Unable to set baud rate to 38.4 kbps"}, .outcome = Outcome::PortNotOpened},
         // A failed emergency transfer never leaves an earlier success line standing.
         {.what = "emergency: transfer fails", .emergency = true, .uploaded = false,
          .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 3: " + kUploadFailure}, .outcome = Outcome::TransferFailed},
-        // The whole release is checked before the confirmation and before any open; a
-        // release that fails it never reaches the port.
-        {.what = "checked release", .check = true, .calls = join({{"check_release"}, to_upload_mode, transfer, {"close 101"}}),
-         .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
+        // A release that fails its check never reaches the port.
         {.what = "release fails its check", .check = true, .check_passes = false, .calls = {"check_release"},
          .events = {"status 3: Unable to read select version control file."}, .outcome = Outcome::ReleaseRejected},
-        {.what = "emergency: checked release", .emergency = true, .check = true,
-         .calls = {"check_release", "open COM2 38400 30000", "upload_version", "close 100"},
-         .events = {"status 1: " + kUploadSuccess}},
         {.what = "emergency: release fails its check", .emergency = true, .check = true, .check_passes = false,
          .calls = {"check_release"}, .events = {"status 3: Unable to read select version control file."}, .outcome = Outcome::ReleaseRejected},
     };
