@@ -11,7 +11,7 @@
 #include "device/DeviceLibrary.h"
 #include "device/SerialConnection.h"
 #include "image/ReleaseCatalogue.h"
-#include "app/DeviceSearch.h"
+#include "upload/DeviceSearch.h"
 #include "common/UploadView.h"
 #include "common/Reporter.h"
 #include "app/PaintFirstLibrary.h"

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace halvern {
@@ -15,6 +16,12 @@ inline const QString kAppTitle = QStringLiteral("Halvern!");
 using DeviceReply = std::array<std::uint8_t, 256>;
 
 enum DeviceStatus : std::uint8_t { kStandby = 0, kOn = 1, kCoolingDown = 2 };
+
+// The device status byte: 0 standby, 1 on, 2 cooling down; after the upload-mode request,
+// 1 means upload mode was entered.
+constexpr std::size_t kDeviceStatusIndex = 19;
+constexpr std::uint8_t device_status(const DeviceReply& reply) { return reply[kDeviceStatusIndex]; }
+constexpr void set_device_status(DeviceReply& reply, std::uint8_t status) { reply[kDeviceStatusIndex] = status; }
 
 struct AppState {
     QString working_directory;
@@ -28,6 +35,7 @@ struct AppState {
     bool emergency_mode = false;
 
     void clear_device_reply() { device_reply.fill(0); }
+    std::uint8_t device_status() const { return halvern::device_status(device_reply); }
 };
 
 }  // namespace halvern

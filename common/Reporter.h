@@ -8,6 +8,10 @@
 
 namespace halvern {
 
+// The questions of the upload road, by what they ask: a face that answers for the person (a
+// fleet of projectors, --yes) tells them apart by this, never by their words.
+enum class Question { ConfirmUpload, PowerOff };
+
 class Reporter {
 public:
     virtual ~Reporter() = default;
@@ -16,6 +20,10 @@ public:
     virtual void message_box(const QString& text, const QString& caption = QString()) = 0;
     // Modal question with Yes and No buttons, no icon; true only for Yes.
     virtual bool question(const QString& text, const QString& caption = QString()) = 0;
+    // One of the road's own questions; asked like any other unless a face answers it itself.
+    virtual bool ask(Question, const QString& text, const QString& caption = QString()) {
+        return question(text, caption);
+    }
     // The status line of the main window: icon 1 progress and success, 2 cancelled, 3 failure.
     virtual void show_status(int icon, const QString& text) = 0;
     // Let the event loop run once, so that windows repaint.

@@ -1,8 +1,6 @@
 #include "halvern-upload/Commands.h"
 
-#include "app/DeviceSearch.h"
 #include "device/SerialConnection.h"
-#include "halvern-upload/ExitCode.h"
 #include "halvern-upload/Fleet.h"
 #include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/GuardedLibrary.h"
@@ -14,12 +12,10 @@
 #include "image/ReleaseCatalogue.h"
 #include "image/ReleaseCheck.h"
 #include "image/VersionControl.h"
-#include "upload/CoolDown.h"
+#include "upload/DeviceSearch.h"
 #include "upload/StatusQuery.h"
-#include "upload/UploadSession.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -44,53 +40,6 @@ AppState state_for(const RunSettings& settings) {
     state.baud_rate = settings.baud_rate;
     return state;
 }
-
-// The cool-down window without a window: the explanation, the remaining time at every
-// reading, a poll every interval, Ctrl-C for Cancel.
-void wait_for_cool_down(CoolDownWait& wait, Console& console, int interval_ms) {
-    const interrupt::Guard guard;
-    interrupt::take();  // a Ctrl-C from before the wait is not a Cancel
-    auto show = [&] {
-        const CoolDownDisplay& d = wait.display();
-        console.line(QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds));
-    };
-    console.line(QStringLiteral(
-        "This projector needs time to cool down before it can start receiving the operating system from the pc."));
-    wait.load();
-    if (wait.display().bar_visible) show();
-    for (;;) {
-        if (interrupt::wait(interval_ms)) {
-            wait.cancel();
-            return;
-        }
-        switch (wait.tick()) {
-        case CoolDownWait::Tick::Standby: return;
-        case CoolDownWait::Tick::Cooling: show(); break;
-        case CoolDownWait::Tick::Failed: break;  // its box is shown; the next tick tries again
-        }
-    }
-}
-
-// The terminal reporter that also keeps every box, question and status line for --report.
-class ReportingReporter : public TerminalReporter {
-public:
-    using TerminalReporter::TerminalReporter;
-    std::vector<PortMessage> messages;
-    void message_box(const QString& text, const QString& caption) override {
-        messages.push_back({PortMessage::Box, 0, box_line(text)});
-        TerminalReporter::message_box(text, caption);
-    }
-    bool question(const QString& text, const QString& caption) override {
-        const bool yes = TerminalReporter::question(text, caption);
-        messages.push_back({PortMessage::Question, 0, box_line(text) + (yes ? QStringLiteral(" [y/N] y")
-                                                                            : QStringLiteral(" [y/N] n"))});
-        return yes;
-    }
-    void show_status(int icon, const QString& text) override {
-        if (!text.isEmpty()) messages.push_back({PortMessage::Status, icon, box_line(text)});
-        TerminalReporter::show_status(icon, text);
-    }
-};
 
 // Every --port and the lines of --ports FILE, in that order.
 std::optional<QStringList> all_ports(const Options& options, QString& error) {
@@ -129,7 +78,7 @@ int upload(const Options& options, Environment& env) {
     Console& console = env.console;
     RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
     QString error;
-    const std::optional<QStringList> ports = all_ports(options, error);
+    std::optional<QStringList> ports = all_ports(options, error);
     if (!ports) {
         console.line(kProgram + QStringLiteral(": ") + error);
         return kExitBadArguments;
@@ -139,9 +88,9 @@ int upload(const Options& options, Environment& env) {
         console.line(kProgram + QStringLiteral(": ") + *twice);
         return kExitBadArguments;
     }
-    if (ports->size() == 1) settings.port_name = ports->first();
+    if (ports->isEmpty()) ports->append(settings.port_name);
     std::unique_ptr<QFile> report;
-    if (options.report && ports->size() <= 1) {
+    if (options.report) {
         report = std::make_unique<QFile>(*options.report);
         if (!report->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
             console.line(kProgram + QStringLiteral(": cannot write the report %1: %2")
@@ -155,51 +104,7 @@ int upload(const Options& options, Environment& env) {
     // port opens, so that a bad file never leaves the projector in upload mode and nothing of
     // a damaged release reaches it.
     if (!release_passes_check(*release, console, false)) return kExitBadArguments;
-
-    if (ports->size() > 1) return run_fleet(options, FleetJob{settings, *release, *ports}, env);
-
-    QElapsedTimer clock;
-    clock.start();
-    ScratchStore scratch(env.settings);
-    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
-    GuardedLibrary library(*device);
-    library.read_timeout_ms = options.read_timeout_ms;
-    library.guard_from_open = options.emergency;
-
-    AppState state = state_for(settings);
-    state.working_directory = release->working_directory;
-    state.emergency_mode = options.emergency;
-    ReportingReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
-    TerminalProgress view(console, library);
-    SerialConnection connection(library, state, scratch.store(), reporter);
-
-    UploadRequest request;
-    request.selected_line = release->line;
-    request.version_file = release->path;
-    request.working_directory = release->working_directory;
-    request.emergency = options.emergency;
-    const int interval = options.poll_interval_ms.value_or(5000);
-    request.wait_for_cool_down = [&] {
-        CoolDownWait wait(library, state, reporter);
-        wait_for_cool_down(wait, console, interval);
-    };
-
-    const bool uploaded = run_upload(connection, reporter, view, request);
-    interrupt::set_guarded(false);
-    say_why_the_port_did_not_open(console, library);
-    const int exit = upload_exit_code(uploaded, reporter.last_status());
-    if (report) {
-        PortOutcome outcome;
-        outcome.port = settings.port_name;
-        outcome.device = resolve_port_device(settings.port_name, env.settings).device;
-        outcome.release = release->path;
-        outcome.release_version = release->line.right(5);
-        outcome.exit = exit;
-        outcome.messages = reporter.messages;
-        outcome.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-        report->write(report_line(outcome) + '\n');
-    }
-    return exit;
+    return run_fleet(options, FleetJob{settings, *release, *ports, report.get()}, env);
 }
 
 // --check: the check every upload makes before its port opens, alone. One line per file on
@@ -227,7 +132,7 @@ private:
 };
 
 template <typename Body>
-int query(const Options& options, Environment& env, bool print_status, Body body) {
+int query(const Options& options, Environment& env, Body body) {
     const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
     ScratchStore scratch(env.settings);
     const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
@@ -236,12 +141,11 @@ int query(const Options& options, Environment& env, bool print_status, Body body
     AppState state = state_for(settings);
     TerminalReporter reporter(env.console, Answers::No, nullptr);
     SerialConnection connection(library, state, scratch.store(), reporter);
-    body(connection, reporter);
+    const RoadResult result = body(connection, reporter);
     say_why_the_port_did_not_open(env.console, library);
-    const std::optional<StatusLine>& last = reporter.last_status();
     // The power state is the result of --status: standard output gets it too.
-    if (print_status && last && last->icon == 1) env.console.out(last->text);
-    return query_exit_code(last);
+    if (result.outcome == Outcome::StatusRead) env.console.out(result.status_line()->text);
+    return exit_status(result.outcome);
 }
 
 class PrintingList : public ReleaseListView {
@@ -363,13 +267,13 @@ int run_cli(const QStringList& arguments, Environment& env) {
     case Command::ListPorts:
         return list_ports(env);
     case Command::Find:
-        return query(options, env, false, [&](SerialConnection& connection, Reporter& reporter) {
+        return query(options, env, [&](SerialConnection& connection, Reporter& reporter) {
             PrintingSearchView view(env.console);
-            run_device_search(connection, reporter, view);
+            return run_device_search(connection, reporter, view);
         });
     case Command::Status:
-        return query(options, env, true, [&](SerialConnection& connection, Reporter& reporter) {
-            query_device_status(connection, reporter);
+        return query(options, env, [&](SerialConnection& connection, Reporter& reporter) {
+            return query_device_status(connection, reporter);
         });
     case Command::Upload:
         return upload(options, env);

@@ -2,6 +2,7 @@
 // The commands of halvern-upload over the system's own pieces: the upload road, the device
 // search, the status query and the release catalogue.
 
+#include "common/Outcome.h"  // the exit statuses
 #include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 #include "device/PortList.h"
@@ -9,6 +10,7 @@
 #include "halvern-upload/Console.h"
 
 #include <QString>
+#include <QTime>
 
 #include <cstdint>
 #include <functional>
@@ -37,6 +39,13 @@ struct ReleaseFile {
 // path (anything with a '/'). On failure error says why.
 std::optional<ReleaseFile> resolve_release(const QString& release, const QString& working_directory, QString& error);
 
+// The clock of a run: the time of day of the fleet's plain lines, and milliseconds from any
+// fixed start that never run backwards (the report's seconds). Empty: the system's clocks.
+struct Clock {
+    std::function<QTime()> time_of_day;
+    std::function<std::int64_t()> milliseconds;
+};
+
 // Everything a command needs from outside; main fills it with the real things.
 struct Environment {
     Console& console;
@@ -47,6 +56,7 @@ struct Environment {
     std::function<std::unique_ptr<DeviceLibrary>(SettingsStore&)> make_library;
     // The serial ports of the machine (--list-ports); none when not given.
     const PortList* ports = nullptr;
+    Clock clock;
 };
 
 // Runs the command line (without the program name) and returns the exit status.

@@ -1,8 +1,6 @@
 #include "halvern-upload/Fleet.h"
 
-#include "app/DeviceSearch.h"
 #include "device/SerialConnection.h"
-#include "halvern-upload/ExitCode.h"
 #include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
@@ -11,13 +9,12 @@
 #include "halvern-upload/ScratchStore.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "upload/CoolDown.h"
+#include "upload/DeviceSearch.h"
+#include "upload/MessageChain.h"
 #include "upload/UploadSession.h"
 
-#include <QDateTime>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
-#include <QTime>
 
 #include <atomic>
 #include <chrono>
@@ -36,26 +33,169 @@ namespace {
 // normal operation (the operating system's "cancelled by the user").
 constexpr std::int32_t kStoppedOnRequest = 1223;
 
-const QString kConfirmStart = QStringLiteral("Are you sure you want to upload version ");
-const QString kPowerOffQuestion =
-    QStringLiteral("Device must be powered off to enter upload mode.  Is it ok to turn device off?");
-const QString kCoolDownText = QStringLiteral(
-    "This projector needs time to cool down before it can start receiving the operating system from the pc.");
-
-QString clock_now() { return QTime::currentTime().toString(QStringLiteral("HH:mm:ss")); }
-
-QString answered(const QString& question, bool yes) {
-    return box_line(question) + (yes ? QStringLiteral(" [y/N] y") : QStringLiteral(" [y/N] n"));
+QString remaining_line(const CoolDownDisplay& d) {
+    return QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds);
 }
 
-// One port of the fleet. Its thread writes, the main thread reads; everything but the
+// The clocks of the run, the system's where the environment gives none.
+struct RunClock {
+    explicit RunClock(const Clock& clock) : clock_(clock) { monotonic_.start(); }
+    QString time_of_day() const {
+        const QTime t = clock_.time_of_day ? clock_.time_of_day() : QTime::currentTime();
+        return t.toString(QStringLiteral("HH:mm:ss"));
+    }
+    std::int64_t milliseconds() const { return clock_.milliseconds ? clock_.milliseconds() : monotonic_.elapsed(); }
+
+private:
+    const Clock& clock_;
+    QElapsedTimer monotonic_;
+};
+
+class IdentityCapture : public DeviceSearchView {
+public:
+    QString model;
+    QString version;
+    void set_busy(bool) override {}
+    void clear_identity() override {}
+    void show_identity(const QString& m, const QString& v) override {
+        model = m;
+        version = v;
+    }
+    void list_versions() override {}
+};
+
+// The road of one port, the same for a single port and for every port of a fleet; what
+// differs is how it is shown, asked and waited (the faces).
+struct PortRoad {
+    const Options& options;
+    const FleetJob& job;
+    QString port;
+    DeviceLibrary& library;  // the port's own, guarded
+    SettingsStore& store;    // the port's scratch store
+    MessageChain& chain;     // over the face's reporter: what the port showed, in order
+    UploadView& view;
+    bool identify = false;   // "&Find Device" before the upload
+    CoolDownFace cool_down;
+    // Before the upload, with the model and version the search found (empty without a search).
+    std::function<void(const QString& model, const QString& version)> before_upload = [](const QString&, const QString&) {};
+};
+
+struct PortResult {
+    Outcome outcome = Outcome::Declined;
+    QString model;
+    QString version;
+};
+
+PortResult run_port(const PortRoad& road) {
+    AppState state;
+    state.working_directory = road.job.release.working_directory;
+    state.port_name = road.port;
+    state.baud_rate = road.job.settings.baud_rate;
+    state.emergency_mode = road.options.emergency;
+    SerialConnection connection(road.library, state, road.store, road.chain);
+
+    PortResult result;
+    auto ended = [&](Outcome outcome) {
+        result.outcome = outcome;
+        // After the status line of a port that would not open: its cause, where the library can tell.
+        if (exit_status(outcome) == kExitPortNotOpened)
+            if (const QString why = road.library.open_failure(); !why.isEmpty())
+                road.chain.message_box(QStringLiteral("halvern-upload: ") + why);
+        return result;
+    };
+    if (road.identify) {
+        // "&Find Device" first, as the technician does in the window: the model and the
+        // version before the upload, and a port or projector that does not answer is known
+        // before the projector is switched off.
+        IdentityCapture identity;
+        const Outcome found = run_device_search(connection, road.chain, identity).outcome;
+        if (found != Outcome::DeviceFound) return ended(found);
+        result.model = identity.model;
+        result.version = identity.version;
+    }
+    road.before_upload(result.model, result.version);
+
+    UploadRequest request;
+    request.selected_line = road.job.release.line;
+    request.version_file = road.job.release.path;
+    request.working_directory = road.job.release.working_directory;
+    request.emergency = road.options.emergency;
+    const int interval = road.options.poll_interval_ms.value_or(5000);
+    request.wait_for_cool_down = [&] {
+        CoolDownWait wait(road.library, state, road.chain);
+        wait_out_cool_down(wait, interval, road.cool_down);
+    };
+    return ended(run_upload(connection, road.chain, road.view, request).outcome);
+}
+
+// What a port came to, as the summary and the report say it.
+PortOutcome outcome_of(const QString& port, const FleetJob& job, const SettingsStore& settings) {
+    PortOutcome o;
+    o.port = port;
+    o.device = resolve_port_device(port, settings).device;
+    o.release = job.release.path;
+    o.release_version = job.release.line.right(5);
+    return o;
+}
+
+// The status lines without text (the search's green light) are no message.
+std::vector<Message> shown_messages(const std::vector<Message>& chain) {
+    std::vector<Message> shown;
+    for (const Message& m : chain)
+        if (m.kind != Message::Status || !m.text.isEmpty()) shown.push_back(m);
+    return shown;
+}
+
+void write_report(QFile* report, const PortOutcome& outcome) {
+    if (!report) return;
+    report->write(report_line(outcome) + '\n');
+    report->flush();
+}
+
+// One port on the main thread, in the single upload's form.
+int run_single(const Options& options, const FleetJob& job, Environment& env) {
+    Console& console = env.console;
+    const RunClock clock(env.clock);
+    const std::int64_t start = clock.milliseconds();
+    ScratchStore scratch(env.settings);
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    GuardedLibrary library(*device);
+    library.read_timeout_ms = options.read_timeout_ms;
+    library.guard_from_open = options.emergency;
+    TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
+    TerminalProgress view(console, library);
+    MessageChain chain(reporter);
+
+    PortRoad road{options, job, job.ports.first(), library, scratch.store(), chain, view};
+    // The cool-down window without a window: the explanation, the remaining time at every
+    // reading, a poll every interval, Ctrl-C for Cancel.
+    bool guarded_before = false;
+    road.cool_down.begins = [&] {
+        guarded_before = interrupt::guarded();
+        interrupt::set_guarded(true);
+        interrupt::take();  // a Ctrl-C from before the wait is not a Cancel
+        console.line(kCoolDownExplanation);
+    };
+    road.cool_down.shown = [&](const CoolDownDisplay& d) { console.line(remaining_line(d)); };
+    road.cool_down.sleep = [](int ms) { return interrupt::wait(ms); };
+    road.cool_down.ends = [&] { interrupt::set_guarded(guarded_before); };
+
+    const PortResult result = run_port(road);
+    interrupt::set_guarded(false);
+
+    PortOutcome o = outcome_of(road.port, job, env.settings);
+    o.outcome = result.outcome;
+    o.messages = shown_messages(chain.messages);
+    o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
+    write_report(job.report, o);
+    return exit_status(result.outcome);
+}
+
+// One port of a fleet. Its thread writes, the main thread reads; everything but the
 // atomics is guarded by the fleet's mutex.
 struct Port {
     QString name;
-    PortDevice device;
-
     PortRow row;
-    std::vector<PortMessage> messages;
     bool settled = false;        // past the point where it could ask to be powered off
     bool asking = false;         // waits for the answer to the power-off question
     bool transferring = false;   // upload mode requested (or the emergency road opened)
@@ -67,41 +207,27 @@ struct Port {
 
 class Fleet {
 public:
-    Fleet(bool plain, bool ask_power_off) : plain_(plain), ask_power_off_(ask_power_off) {}
+    Fleet(bool plain, bool ask_power_off, const RunClock& clock)
+        : plain_(plain), ask_power_off_(ask_power_off), clock_(clock) {}
 
     std::mutex mutex;
     std::condition_variable changed;  // a port may go on: an answer or a stop request
     std::deque<QString> plain_lines;  // for standard error, without a terminal
     std::optional<bool> power_off_answer;
 
-    // A box, question or status line of the port: kept for the report, printed without a
-    // terminal, and a failure's first box shown in the table.
-    void add(Port& port, PortMessage message) {
-        std::lock_guard lock(mutex);
-        if (plain_) plain_lines.push_back(plain_line(port.name, clock_now(), message.text));
-        port.messages.push_back(std::move(message));
-    }
-    // A line of the plain output only (cool-down time, progress).
+    // A line of the port for the plain output (a message, the cool-down time, progress).
     void note(Port& port, const QString& text) {
         if (!plain_) return;
         std::lock_guard lock(mutex);
-        plain_lines.push_back(plain_line(port.name, clock_now(), text));
+        plain_lines.push_back(plain_line(port.name, clock_.time_of_day(), text));
     }
     template <typename Change>
     void update(Port& port, Change change) {
         std::lock_guard lock(mutex);
-        change(port.row);
+        change(port);
     }
     void set_phase(Port& port, Phase phase) {
-        update(port, [&](PortRow& row) { row.phase = phase; });
-    }
-    void settle(Port& port) {
-        std::lock_guard lock(mutex);
-        port.settled = true;
-    }
-    void set_transferring(Port& port) {
-        std::lock_guard lock(mutex);
-        port.transferring = true;
+        update(port, [&](Port& p) { p.row.phase = phase; });
     }
 
     // The power-off question of one port: answered for every port at once.
@@ -126,6 +252,7 @@ public:
 private:
     bool plain_;
     bool ask_power_off_;
+    const RunClock& clock_;
 };
 
 // The device library of one port: every call goes to the port's own library. Once the fleet
@@ -136,6 +263,8 @@ class FleetLibrary : public DeviceLibrary {
 public:
     FleetLibrary(GuardedLibrary& inner, Fleet& fleet, Port& port) : inner_(inner), fleet_(fleet), port_(port) {}
 
+    // Where "Stopped on request." is said.
+    Reporter* reporter = nullptr;
     // The upload road begins (the device search before it does not count).
     void begin_road() { road_ = true; }
 
@@ -164,7 +293,7 @@ public:
     std::int32_t request_upload_mode(std::int32_t handle, DeviceReply& reply) override {
         if (refused()) return kStoppedOnRequest;
         passing();
-        fleet_.set_transferring(port_);
+        fleet_.update(port_, [](Port& p) { p.transferring = true; });
         return inner_.request_upload_mode(handle, reply);
     }
     std::int32_t get_proj_info(std::int32_t handle, DeviceReply& reply) override {
@@ -183,16 +312,16 @@ public:
 private:
     bool refused() {
         if (!port_.stop.load()) return false;
-        if (!told_) {
+        if (!told_ && reporter) {
             told_ = true;
-            fleet_.add(port_, {PortMessage::Box, 0, QStringLiteral("Stopped on request.")});
+            reporter->message_box(QStringLiteral("Stopped on request."));
         }
         return true;
     }
     void passing() {
         if (first_status_ && !settled_) {
             settled_ = true;
-            fleet_.settle(port_);
+            fleet_.update(port_, [](Port& p) { p.settled = true; });
         }
     }
 
@@ -205,26 +334,19 @@ private:
     bool told_ = false;
 };
 
+// The port's boxes, questions and status lines as plain lines; the confirmation was given for
+// the whole fleet before any port started, the power-off question is answered for all at once.
 class FleetReporter : public Reporter {
 public:
     FleetReporter(Fleet& fleet, Port& port) : fleet_(fleet), port_(port) {}
 
-    void message_box(const QString& text, const QString&) override {
-        fleet_.add(port_, {PortMessage::Box, 0, box_line(text)});
-    }
-    bool question(const QString& text, const QString&) override {
-        // The confirmation was given for the whole fleet before any port started.
-        bool yes = false;
-        if (text.startsWith(kConfirmStart))
-            yes = true;
-        else if (text == kPowerOffQuestion)
-            yes = fleet_.power_off(port_);
-        fleet_.add(port_, {PortMessage::Question, 0, answered(text, yes)});
-        return yes;
+    void message_box(const QString& text, const QString&) override { fleet_.note(port_, message_line({Message::Box, text})); }
+    bool question(const QString& text, const QString&) override { return answer(text, false); }
+    bool ask(Question which, const QString& text, const QString&) override {
+        return answer(text, which == Question::ConfirmUpload || fleet_.power_off(port_));
     }
     void show_status(int icon, const QString& text) override {
-        last_status_ = StatusLine{icon, text};
-        if (!text.isEmpty()) fleet_.add(port_, {PortMessage::Status, icon, box_line(text)});
+        if (!text.isEmpty()) fleet_.note(port_, message_line({Message::Status, text, icon}));
     }
     // Ctrl-C is the main thread's; a stop reaches the port through its library.
     void yield() override {}
@@ -232,13 +354,13 @@ public:
     // the Ctrl-C pipe, which is the main thread's.
     void pause(int ms) override { fleet_.sleep(port_, ms); }
 
-    const std::optional<StatusLine>& last_status() const { return last_status_; }
-    void forget_status() { last_status_.reset(); }
-
 private:
+    bool answer(const QString& text, bool yes) {
+        fleet_.note(port_, message_line({Message::Question, text, 0, yes}));
+        return yes;
+    }
     Fleet& fleet_;
     Port& port_;
-    std::optional<StatusLine> last_status_;
 };
 
 // The progress window of one port: its row of the table, and a plain line every tenth.
@@ -277,10 +399,10 @@ private:
     void publish() {
         const ProgressSample sample{value_, maximum_, library_.bytes_sent() - bytes_at_start_, clock_.elapsed()};
         const int percent = percent_done(sample);
-        fleet_.update(port_, [&](PortRow& row) {
-            row.phase = percent >= 100 ? Phase::Closing : Phase::Uploading;
-            row.percent = percent;
-            row.time_left = format_time_left(sample);
+        fleet_.update(port_, [&](Port& p) {
+            p.row.phase = percent >= 100 ? Phase::Closing : Phase::Uploading;
+            p.row.percent = percent;
+            p.row.time_left = format_time_left(sample);
         });
         const int due = plain_line_due(printed_percent_, percent);
         if (due < 0) return;
@@ -299,176 +421,90 @@ private:
     QElapsedTimer clock_;
 };
 
-class IdentityCapture : public DeviceSearchView {
-public:
-    bool found = false;
-    QString model;
-    QString version;
-    void set_busy(bool) override {}
-    void clear_identity() override {}
-    void show_identity(const QString& m, const QString& v) override {
-        found = true;
-        model = m;
-        version = v;
-    }
-    void list_versions() override {}
-};
+Phase final_phase(const PortOutcome& o) {
+    if (o.outcome == Outcome::Uploaded) return Phase::Done;
+    if (o.stopped || o.outcome == Outcome::CoolDownCancelled) return Phase::Cancelled;
+    if (o.outcome == Outcome::Declined) return Phase::Declined;
+    return Phase::Failed;
+}
 
-struct Road {
-    const Options& options;
-    const FleetJob& job;
-    Environment& env;
-    PortMap port_map;  // read once on the main thread: the user's store is not shared
-};
-
-// The whole road of one port, on its own thread.
-void run_port(Fleet& fleet, Port& port, const Road& road) {
-    QElapsedTimer clock;
-    clock.start();
-    const Options& options = road.options;
-    // Everything of the port is made on its own thread and stays there.
-    ScratchStore scratch(road.port_map);
-    const std::unique_ptr<DeviceLibrary> device = road.env.make_library(scratch.store());
+// A port of the fleet, on its own thread: everything of it is made there and stays there.
+void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const FleetJob& job, Environment& env,
+                    const PortMap& port_map, const RunClock& clock) {
+    const std::int64_t start = clock.milliseconds();
+    ScratchStore scratch(port_map);
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
     GuardedLibrary guarded(*device);
     guarded.read_timeout_ms = options.read_timeout_ms;
     FleetLibrary library(guarded, fleet, port);
     FleetReporter reporter(fleet, port);
     FleetProgress view(fleet, port, guarded);
+    MessageChain chain(reporter);
+    library.reporter = &chain;
 
-    AppState state;
-    state.working_directory = road.job.release.working_directory;
-    state.port_name = port.name;
-    state.baud_rate = road.job.settings.baud_rate;
-    state.emergency_mode = options.emergency;
-    SerialConnection connection(library, state, scratch.store(), reporter);
-
-    auto finish = [&](int exit) {
-        // After the status line of a port that would not open: its cause, where the library can tell.
-        if (const QString why = library.open_failure(); exit == kExitPortNotOpened && !why.isEmpty())
-            fleet.add(port, {PortMessage::Box, 0, QStringLiteral("halvern-upload: ") + why});
-        std::lock_guard lock(fleet.mutex);
-        PortOutcome& o = port.outcome;
-        o.model = port.row.model;
-        o.version = port.row.version;
-        o.exit = exit;
-        o.stopped = port.stop.load();
-        o.messages = port.messages;
-        o.seconds = static_cast<double>(clock.elapsed()) / 1000.0;
-        if (exit == kExitOk) {
-            port.row.phase = Phase::Done;
-        } else {
-            port.row.message = innermost_message(port.messages);
-            const QString outcome = outcome_name(o);
-            port.row.phase = outcome == QLatin1String("cancelled") ? Phase::Cancelled
-                             : outcome == QLatin1String("declined") ? Phase::Declined
-                                                                    : Phase::Failed;
-        }
-        port.settled = true;
-        port.finished = true;
-    };
-
-    if (!options.emergency) {
-        // "&Find Device" first, as the technician does in the window: the model and the
-        // version before the upload, and a port or projector that does not answer is known
-        // before the projector is switched off.
-        fleet.set_phase(port, Phase::Identifying);
-        IdentityCapture identity;
-        run_device_search(connection, reporter, identity);
-        if (!identity.found) {
-            finish(query_exit_code(reporter.last_status()));
-            return;
-        }
-        fleet.update(port, [&](PortRow& row) {
-            row.model = identity.model;
-            row.version = identity.version;
-            row.phase = Phase::Preparing;
+    PortRoad road{options, job, port.name, library, scratch.store(), chain, view, !options.emergency};
+    road.before_upload = [&](const QString& model, const QString& version) {
+        fleet.update(port, [&](Port& p) {
+            p.row.model = model;
+            p.row.version = version;
+            p.row.phase = Phase::Preparing;
+            if (options.emergency) p.settled = p.transferring = true;
         });
-    } else {
-        fleet.settle(port);
-        fleet.set_transferring(port);
-        fleet.set_phase(port, Phase::Preparing);
-    }
-
-    UploadRequest request;
-    request.selected_line = road.job.release.line;
-    request.version_file = road.job.release.path;
-    request.working_directory = road.job.release.working_directory;
-    request.emergency = options.emergency;
-    const int interval = options.poll_interval_ms.value_or(5000);
-    request.wait_for_cool_down = [&] {
-        CoolDownWait wait(library, state, reporter);
-        auto show = [&] {
-            const int seconds = remaining_seconds(state.device_reply);
-            fleet.update(port, [&](PortRow& row) {
-                row.phase = Phase::CoolingDown;
-                row.cool_down_seconds = seconds;
-            });
-            const CoolDownDisplay& d = wait.display();
-            fleet.note(port, QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds));
-        };
-        fleet.update(port, [](PortRow& row) {
-            row.phase = Phase::CoolingDown;
-            row.cool_down_seconds = -1;
-        });
-        fleet.note(port, kCoolDownText);
-        wait.load();
-        if (wait.display().bar_visible) show();
-        for (;;) {
-            if (fleet.sleep(port, interval)) {
-                wait.cancel();
-                break;
-            }
-            const CoolDownWait::Tick tick = wait.tick();
-            if (tick == CoolDownWait::Tick::Standby) break;
-            if (tick == CoolDownWait::Tick::Cooling) show();
-        }
-        fleet.set_phase(port, Phase::Preparing);
+        library.begin_road();
     };
-    // The driver's pause before the first message, without spinning.
-    request.pause = [&] { reporter.pause(1000); };
+    road.cool_down.begins = [&] {
+        fleet.update(port, [](Port& p) {
+            p.row.phase = Phase::CoolingDown;
+            p.row.cool_down_seconds = -1;
+        });
+        fleet.note(port, kCoolDownExplanation);
+    };
+    road.cool_down.shown = [&](const CoolDownDisplay& d) {
+        fleet.update(port, [&](Port& p) { p.row.cool_down_seconds = d.remaining; });
+        fleet.note(port, remaining_line(d));
+    };
+    road.cool_down.sleep = [&](int ms) { return fleet.sleep(port, ms); };
+    road.cool_down.ends = [&] { fleet.set_phase(port, Phase::Preparing); };
 
-    library.begin_road();
-    reporter.forget_status();
-    const bool uploaded = run_upload(connection, reporter, view, request);
-    finish(upload_exit_code(uploaded, reporter.last_status()));
+    fleet.set_phase(port, options.emergency ? Phase::Preparing : Phase::Identifying);
+    const PortResult result = run_port(road);
+
+    std::lock_guard lock(fleet.mutex);
+    PortOutcome& o = port.outcome;
+    o.model = result.model;
+    o.version = result.version;
+    o.outcome = result.outcome;
+    o.stopped = port.stop.load();
+    o.messages = shown_messages(chain.messages);
+    o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
+    port.row.message = o.outcome == Outcome::Uploaded ? QString() : innermost_message(o.messages);
+    port.row.phase = final_phase(o);
+    port.settled = true;
+    port.finished = true;
 }
 
 }  // namespace
 
 int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
+    if (job.ports.size() == 1) return run_single(options, job, env);
+
     Console& console = env.console;
     const bool terminal = console.error_is_terminal();
     const Answers answers = answers_for(options.yes, console.input_is_terminal());
-
-    std::unique_ptr<QFile> report;
-    if (options.report) {
-        report = std::make_unique<QFile>(*options.report);
-        if (!report->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            console.line(QStringLiteral("halvern-upload: cannot write the report %1: %2")
-                             .arg(*options.report, report->errorString()));
-            return kExitBadArguments;
-        }
-    }
+    const RunClock clock(env.clock);
 
     std::vector<std::unique_ptr<Port>> ports;
     for (const QString& name : job.ports) {
         auto port = std::make_unique<Port>();
         port->name = name;
-        port->device = resolve_port_device(name, env.settings);
         port->row.port = name;
-        PortOutcome& o = port->outcome;
-        o.port = name;
-        o.device = port->device.device;
-        o.release = job.release.path;
-        o.release_version = job.release.line.right(5);
+        port->outcome = outcome_of(name, job, env.settings);
         ports.push_back(std::move(port));
     }
-
-    auto write_report = [&](Port& port) {
-        if (!report || port.reported) return;
+    auto report = [&](Port& port) {
+        if (port.reported) return;
         port.reported = true;
-        report->write(report_line(port.outcome) + '\n');
-        report->flush();
+        write_report(job.report, port.outcome);
     };
     auto summary = [&]() {
         std::vector<PortOutcome> outcomes;
@@ -485,29 +521,29 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
                                      .arg(ports.size());
         if (!asker.question(question)) {
             for (const auto& p : ports) {
-                p->outcome.exit = kExitDeclined;
-                p->outcome.messages.push_back({PortMessage::Question, 0, answered(question, false)});
-                write_report(*p);
+                p->outcome.outcome = Outcome::Declined;
+                p->outcome.messages.push_back({Message::Question, question, 0, false});
+                report(*p);
             }
             return summary();
         }
     }
 
-    Fleet fleet(!terminal, answers != Answers::Yes);
-    const Road road{options, job, env, port_map(env.settings)};
+    Fleet fleet(!terminal, answers != Answers::Yes, clock);
+    const PortMap map = port_map(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
     // Ctrl-C at a question of the fleet answers it No and then stops the fleet.
     console.set_interrupt_ends_answer(true);
     for (const auto& p : ports) {
         Port* port = p.get();
-        threads.emplace_back(QThread::create([&fleet, port, &road] {
+        threads.emplace_back(QThread::create([&, port] {
             // Ctrl-C is the main thread's: there it interrupts the reading of an answer.
             sigset_t interrupt_signal;
             sigemptyset(&interrupt_signal);
             sigaddset(&interrupt_signal, SIGINT);
             pthread_sigmask(SIG_BLOCK, &interrupt_signal, nullptr);
-            run_port(fleet, *port, road);
+            run_fleet_port(fleet, *port, options, job, env, map, clock);
         }));
         threads.back()->start();
     }
@@ -545,7 +581,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
                 all_settled = all_settled && (p->settled || p->finished);
                 all_finished = all_finished && p->finished;
                 transferring = transferring || (p->transferring && !p->finished);
-                if (p->finished) write_report(*p);
+                if (p->finished) report(*p);
             }
         }
         render();
@@ -580,8 +616,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     if (terminal) {
         // The table said only the innermost message: every chain that did not end in an upload.
         for (const auto& p : ports) {
-            if (p->outcome.exit == kExitOk) continue;
-            for (const PortMessage& m : p->outcome.messages) console.line(p->name + QStringLiteral(": ") + m.text);
+            if (p->outcome.outcome == Outcome::Uploaded) continue;
+            for (const Message& m : p->outcome.messages) console.line(p->name + QStringLiteral(": ") + message_line(m));
         }
     }
     return summary();

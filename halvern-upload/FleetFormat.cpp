@@ -1,6 +1,6 @@
 #include "halvern-upload/FleetFormat.h"
 
-#include "halvern-upload/ExitCode.h"
+#include "halvern-upload/TerminalReporter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -94,22 +94,27 @@ QString plain_line(const QString& port, const QString& clock, const QString& tex
     return port + QLatin1Char(' ') + clock + QLatin1Char(' ') + text;
 }
 
-QString innermost_message(const std::vector<PortMessage>& messages) {
+QString message_line(const Message& message) {
+    if (message.kind != Message::Question) return box_line(message.text);
+    return box_line(message.text) + (message.yes ? QStringLiteral(" [y/N] y") : QStringLiteral(" [y/N] n"));
+}
+
+QString innermost_message(const std::vector<Message>& messages) {
     // The chain of the last failure begins after the last line that was not a failure.
     std::size_t start = 0;
     for (std::size_t i = 0; i < messages.size(); ++i)
-        if (messages[i].kind == PortMessage::Status && messages[i].icon == 1) start = i + 1;
+        if (messages[i].kind == Message::Status && messages[i].icon == 1) start = i + 1;
     for (std::size_t i = start; i < messages.size(); ++i)
-        if (messages[i].kind == PortMessage::Box) return messages[i].text;
+        if (messages[i].kind == Message::Box) return message_line(messages[i]);
     for (std::size_t i = start; i < messages.size(); ++i)
-        if (messages[i].kind == PortMessage::Status && !messages[i].text.isEmpty()) return messages[i].text;
+        if (messages[i].kind == Message::Status && !messages[i].text.isEmpty()) return message_line(messages[i]);
     return QString();
 }
 
 QString outcome_name(const PortOutcome& outcome) {
-    if (outcome.exit == kExitOk) return QStringLiteral("uploaded");
+    if (outcome.outcome == Outcome::Uploaded) return QStringLiteral("uploaded");
     if (outcome.stopped) return QStringLiteral("cancelled");
-    switch (outcome.exit) {
+    switch (exit_status(outcome.outcome)) {
     case kExitDeclined: return QStringLiteral("declined");
     case kExitCoolDownCancelled: return QStringLiteral("cancelled");
     case kExitPortNotOpened: return QStringLiteral("port-error");
@@ -120,7 +125,7 @@ QString outcome_name(const PortOutcome& outcome) {
 
 QByteArray report_line(const PortOutcome& outcome) {
     QJsonArray messages;
-    for (const PortMessage& m : outcome.messages) messages.append(m.text);
+    for (const Message& m : outcome.messages) messages.append(message_line(m));
     auto text_or_null = [](const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); };
     const std::pair<const char*, QJsonValue> fields[] = {
         {"port", outcome.port},
@@ -130,7 +135,7 @@ QByteArray report_line(const PortOutcome& outcome) {
         {"release", outcome.release},
         {"release_version", outcome.release_version},
         {"outcome", outcome_name(outcome)},
-        {"exit", outcome.exit},
+        {"exit", exit_status(outcome.outcome)},
         {"messages", messages},
         {"seconds", std::round(outcome.seconds * 10.0) / 10.0},
     };
@@ -152,7 +157,7 @@ QStringList summary_lines(const std::vector<PortOutcome>& outcomes) {
 
 int fleet_exit_code(const std::vector<PortOutcome>& outcomes) {
     const bool all = !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(),
-                                                      [](const PortOutcome& o) { return o.exit == kExitOk; });
+                                                      [](const PortOutcome& o) { return o.outcome == Outcome::Uploaded; });
     return all ? kExitOk : kExitFleetIncomplete;
 }
 

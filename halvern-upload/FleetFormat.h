@@ -3,6 +3,8 @@
 // the plain lines without a terminal, the summary table, the report lines, and the fleet's
 // exit status.
 
+#include "common/Outcome.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -35,16 +37,13 @@ QStringList table_lines(const std::vector<PortRow>& rows, int width);
 // "PORT HH:MM:SS text": a line without a terminal.
 QString plain_line(const QString& port, const QString& clock, const QString& text);
 
-// One entry of a port's messages: a box, a question with its answer, or a status line.
-struct PortMessage {
-    enum Kind { Box, Question, Status } kind = Box;
-    int icon = 0;  // of a status line
-    QString text;  // a question's text ends with " [y/N] y" or " [y/N] n"
-};
+// A message as one line of the terminal and the report: a box's line breaks become blanks, a
+// question ends with its answer (" [y/N] y" or " [y/N] n").
+QString message_line(const Message& message);
 
 // The innermost message of a failed port: the first box after the last status line that
 // was not a failure, or else the failure line itself. Empty when nothing failed.
-QString innermost_message(const std::vector<PortMessage>& messages);
+QString innermost_message(const std::vector<Message>& messages);
 
 // What one port came to.
 struct PortOutcome {
@@ -54,9 +53,9 @@ struct PortOutcome {
     QString version;          // the O/S version before the upload
     QString release;          // the release file
     QString release_version;  // "01.05"
-    int exit = 0;             // what a single upload of this port would have ended with
+    Outcome outcome = Outcome::Uploaded;  // its exit status is what a single upload of it ends with
     bool stopped = false;     // Ctrl-C stopped it
-    std::vector<PortMessage> messages;
+    std::vector<Message> messages;  // every box, question and status line with text, in order
     double seconds = 0;
 };
 

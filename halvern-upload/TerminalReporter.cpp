@@ -23,7 +23,7 @@ TerminalReporter::TerminalReporter(Console& console, Answers answers, GuardedLib
 
 void TerminalReporter::message_box(const QString& text, const QString&) { console_.line(box_line(text)); }
 
-bool TerminalReporter::ask(const QString& text, Answers answers) {
+bool TerminalReporter::prompt_answer(const QString& text, Answers answers) {
     const QString prompt = box_line(text) + QStringLiteral(" [y/N] ");
     switch (answers) {
     case Answers::Yes:
@@ -53,11 +53,10 @@ bool TerminalReporter::ask(const QString& text, Answers answers) {
 
 bool TerminalReporter::question(const QString& text, const QString&) {
     // Ctrl-C pressed while an earlier step ran is not taken for a stop request here.
-    return ask(text, answers_);
+    return prompt_answer(text, answers_);
 }
 
-void TerminalReporter::show_status(int icon, const QString& text) {
-    last_status_ = StatusLine{icon, text};
+void TerminalReporter::show_status(int, const QString& text) {
     if (!text.isEmpty()) console_.line(box_line(text));
 }
 
@@ -77,7 +76,7 @@ void TerminalReporter::offer_stop() {
     // --yes answers the upload's own questions, never this one.
     const Answers answers = answers_ == Answers::Yes ? (console_.input_is_terminal() ? Answers::Terminal : Answers::No)
                                                      : answers_;
-    if (ask(kStopQuestion, answers)) library_->stop();
+    if (prompt_answer(kStopQuestion, answers)) library_->stop();
 }
 
 TerminalProgress::TerminalProgress(Console& console, const GuardedLibrary& library, int bar_width)

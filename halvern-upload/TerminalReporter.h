@@ -5,7 +5,6 @@
 // since the last one tells how the command ended.
 
 #include "halvern-upload/Console.h"
-#include "halvern-upload/ExitCode.h"
 #include "halvern-upload/GuardedLibrary.h"
 #include "common/Reporter.h"
 #include "common/UploadView.h"
@@ -42,17 +41,14 @@ public:
     // and the wait goes on to its end.
     void pause(int ms) override;
 
-    const std::optional<StatusLine>& last_status() const { return last_status_; }
-
 private:
-    bool ask(const QString& text, Answers answers);
+    bool prompt_answer(const QString& text, Answers answers);
     // After a Ctrl-C: asks kStopQuestion and on Yes stops the library.
     void offer_stop();
 
     Console& console_;
     Answers answers_;
     GuardedLibrary* library_;
-    std::optional<StatusLine> last_status_;
 };
 
 class TerminalProgress : public UploadView {

@@ -32,6 +32,7 @@ void CoolDownWait::load() {
     display_.bar_maximum = std::max(r, 1);
     display_.bar_value = 0;
     update_time(display_, r);
+    display_.remaining = r;
     display_.bar_visible = true;
 }
 
@@ -41,15 +42,33 @@ CoolDownWait::Tick CoolDownWait::tick() {
         reporter_.message_box(QStringLiteral("Error communicating with device."));
         return Tick::Failed;
     }
-    if (state_.device_reply[19] == kStandby) return Tick::Standby;
+    if (state_.device_status() == kStandby) return Tick::Standby;
     const std::int32_t r = remaining_seconds(state_.device_reply);
     // A reading above the first one (the device restarted its cool-down) must not push the
     // bar below its minimum; the boxes still show what the device says.
     display_.bar_value = std::clamp(display_.bar_maximum - r, 0, display_.bar_maximum);
     update_time(display_, r);
+    display_.remaining = r;
     return Tick::Cooling;
 }
 
 void CoolDownWait::cancel() { state_.cooldown_canceled = true; }
+
+void wait_out_cool_down(CoolDownWait& wait, int interval_ms, const CoolDownFace& face) {
+    face.begins();
+    wait.load();
+    if (wait.display().bar_visible) face.shown(wait.display());
+    for (;;) {
+        if (face.sleep(interval_ms)) {
+            wait.cancel();
+            break;
+        }
+        const CoolDownWait::Tick tick = wait.tick();
+        if (tick == CoolDownWait::Tick::Standby) break;
+        if (tick == CoolDownWait::Tick::Cooling) face.shown(wait.display());
+        // Failed: its box is shown; the next tick tries again.
+    }
+    face.ends();
+}
 
 }  // namespace halvern

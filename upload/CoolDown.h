@@ -9,6 +9,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace halvern {
 
 // The remaining time of indices 20 and 21: four packed BCD digits, high nibble of 20 first.
@@ -21,6 +23,7 @@ struct CoolDownDisplay {
     bool bar_visible = false;
     int bar_maximum = 100;  // design range 0 to 100
     int bar_value = 0;
+    std::int32_t remaining = 0;  // seconds, as the device last said
 };
 
 // update_time: whole minutes and the remainder, without leading zeros; the remainder takes
@@ -49,5 +52,21 @@ private:
     Reporter& reporter_;
     CoolDownDisplay display_;
 };
+
+// lblCoolDown: why the wait.
+inline const QString kCoolDownExplanation = QStringLiteral(
+    "This projector needs time to cool down before it can start receiving the operating system from the pc.");
+
+// How a wait without a window is shown and cut short.
+struct CoolDownFace {
+    std::function<void()> begins;                       // before the first query
+    std::function<void(const CoolDownDisplay&)> shown;  // after every reading of the remaining time
+    std::function<bool(int ms)> sleep;                  // waits; true when the wait is to be cancelled
+    std::function<void()> ends;                         // standby reached or cancelled
+};
+
+// The wait without a window, as tmrCoolDown runs it: load, then a tick every interval_ms until
+// the device reports standby or the face cancels (which sets cooldown_canceled).
+void wait_out_cool_down(CoolDownWait& wait, int interval_ms, const CoolDownFace& face);
 
 }  // namespace halvern

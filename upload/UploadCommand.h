@@ -6,10 +6,11 @@
 // runs the driver at once. The result goes to the status line; every path that opened the
 // port closes it.
 
+#include "common/Outcome.h"
+#include "common/UploadView.h"
 #include "device/SerialConnection.h"
 #include "image/VersionControl.h"
-#include "common/Reporter.h"
-#include "common/UploadView.h"
+#include "upload/MessageChain.h"
 
 #include <QString>
 
@@ -33,23 +34,24 @@ struct UploadSteps {
 
 class UploadCommand {
 public:
-    UploadCommand(SerialConnection& connection, Reporter& reporter, UploadView& view, UploadSteps steps);
+    // What the command shows goes through chain (and on to its face as it comes).
+    UploadCommand(SerialConnection& connection, MessageChain& chain, UploadView& view, UploadSteps steps);
 
     // selected_line is the line of lstVersions the upload was started on (its last five
     // characters are the version); emergency is the check mark of "&Emergency Mode".
-    void run(const QString& selected_line, bool emergency);
+    Outcome run(const QString& selected_line, bool emergency);
 
 private:
-    void run_normal(const QString& selected_line, VersionControlRecord& record);
+    Outcome run_normal(const QString& selected_line, VersionControlRecord& record);
     // At the transfer rate: every image of the release, then the line that says how it went.
-    void transfer(VersionControlRecord& record);
-    // show_status, close the port, end.
-    void stop(int icon, const QString& text);
+    Outcome transfer(VersionControlRecord& record);
+    // The status line of the outcome, close the port, end.
+    Outcome stop(Outcome outcome, const QString& text);
 
     SerialConnection& connection_;
     AppState& state_;
     DeviceLibrary& library_;
-    Reporter& reporter_;
+    MessageChain& reporter_;
     UploadView& view_;
     UploadSteps steps_;
 };

@@ -8,13 +8,13 @@
 
 namespace halvern {
 
-bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& view, const UploadRequest& request) {
+RoadResult run_upload(SerialConnection& connection, Reporter& face, UploadView& view, const UploadRequest& request) {
+    MessageChain reporter(face);
     FrameLayer frames(connection.library(), connection.state().serial_handle, reporter);
     UploadLink link(frames, reporter, view);
     link.working_directory = request.working_directory;
     UploadDriver driver(link, reporter, view, request.pause);
 
-    bool uploaded = false;
     UploadSteps steps;
     steps.wait_for_cool_down = request.wait_for_cool_down ? request.wait_for_cool_down : [] {};
     steps.check_release = [&] { return check_release(request.version_file, request.working_directory, reporter); };
@@ -22,13 +22,10 @@ bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& vi
         ProgressTotals totals;
         return read_version_control_file(request.version_file, request.working_directory, record, totals, reporter);
     };
-    steps.upload_version = [&](VersionControlRecord& record) {
-        uploaded = driver.upload_version(record, request.version_file);
-        return uploaded;
-    };
+    steps.upload_version = [&](VersionControlRecord& record) { return driver.upload_version(record, request.version_file); };
     UploadCommand command(connection, reporter, view, std::move(steps));
-    command.run(request.selected_line, request.emergency);
-    return uploaded;
+    const Outcome outcome = command.run(request.selected_line, request.emergency);
+    return reporter.result(outcome);
 }
 
 }  // namespace halvern

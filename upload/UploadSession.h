@@ -3,9 +3,10 @@
 // application's serial handle, the upload link, the driver and the command. The main window
 // and the command-line uploader both start uploads through here.
 
-#include "device/SerialConnection.h"
+#include "common/Outcome.h"
 #include "common/Reporter.h"
 #include "common/UploadView.h"
+#include "device/SerialConnection.h"
 
 #include <QString>
 
@@ -24,8 +25,9 @@ struct UploadRequest {
     std::function<void()> pause;
 };
 
-// Runs the whole upload road; the outcome is on the status line (and in the boxes before
-// it). True only when the projector confirmed the whole release.
-bool run_upload(SerialConnection& connection, Reporter& reporter, UploadView& view, const UploadRequest& request);
+// Runs the whole upload road, in normal or emergency mode. Its outcome is Uploaded only when
+// the projector confirmed the whole release; the status line and the boxes before it are
+// shown through reporter as they come and kept in the result.
+RoadResult run_upload(SerialConnection& connection, Reporter& reporter, UploadView& view, const UploadRequest& request);
 
 }  // namespace halvern

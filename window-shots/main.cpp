@@ -38,7 +38,7 @@ public:
     }
     std::int32_t close_port(std::int32_t) override { return kOk; }
     std::int32_t query_upload_status(std::int32_t, DeviceReply& reply) override {
-        reply[19] = kCoolingDown;
+        set_device_status(reply, kCoolingDown);
         reply[20] = 0x01;
         reply[21] = 0x80;
         return kOk;

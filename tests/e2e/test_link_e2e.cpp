@@ -90,7 +90,7 @@ struct Upload {
         request.emergency = true;
         request.pause = [] {};
     }
-    bool run(UploadView& view) { return run_upload(connection, reporter, view, request); }
+    bool run(UploadView& view) { return run_upload(connection, reporter, view, request).outcome == Outcome::Uploaded; }
     QString trace() const { return reporter.events.join('\n'); }
 
     AppState state;

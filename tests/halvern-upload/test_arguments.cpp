@@ -24,20 +24,13 @@ struct Good {
 TEST(Arguments, AcceptedForms) {
     const Good cases[] = {
         {"DEMO.PJV", Command::Upload, "DEMO.PJV", nullptr, 0, nullptr, false, false},
-        {"--yes --port COM2 rel/demo.swv", Command::Upload, "rel/demo.swv", "COM2", 0, nullptr, true, false},
         {"--port com4 --baud 9600 X.PJV", Command::Upload, "X.PJV", "COM4", 9600, nullptr, false, false},
         {"--port=/dev/ttyUSB1 --baud=19200 --dir=/srv/rel X.PJV", Command::Upload, "X.PJV", "/dev/ttyUSB1", 19200,
          "/srv/rel", false, false},
         {"--emergency --dir /r X.PJV --yes", Command::Upload, "X.PJV", nullptr, 0, "/r", true, true},
         {"-- --odd.PJV", Command::Upload, "--odd.PJV", nullptr, 0, nullptr, false, false},
         {"--find --port COM1", Command::Find, "", "COM1", 0, nullptr, false, false},
-        {"--status --baud 38400", Command::Status, "", nullptr, 38400, nullptr, false, false},
         {"--list --dir /r", Command::List, "", nullptr, 0, "/r", false, false},
-        {"--list-ports", Command::ListPorts, "", nullptr, 0, nullptr, false, false},
-        {"--port rfc2217://10.0.0.5:2001 --find", Command::Find, "", "rfc2217://10.0.0.5:2001", 0, nullptr, false,
-         false},
-        {"--help", Command::Help, "", nullptr, 0, nullptr, false, false},
-        {"--check X.PJV", Command::Check, "X.PJV", nullptr, 0, nullptr, false, false},
         {"--dir=/r --check rel/x.swv", Command::Check, "rel/x.swv", nullptr, 0, "/r", false, false},
     };
     for (const Good& c : cases) {
@@ -62,13 +55,11 @@ TEST(Arguments, SeveralPortsAndTheReport) {
         const char* ports_file;
         const char* report;
     } cases[] = {
-        {"--port COM1 X.PJV", {QStringLiteral("COM1")}, nullptr, nullptr},
         {"--port COM1 --port=/dev/ttyUSB0 --port com1 X.PJV",
          {QStringLiteral("COM1"), QStringLiteral("/dev/ttyUSB0"), QStringLiteral("COM1")}, nullptr, nullptr},
         {"--ports hall.txt --report=out.jsonl X.PJV", {}, "hall.txt", "out.jsonl"},
         {"--port tcp://hall:4001 --ports hall.txt --emergency X.PJV", {QStringLiteral("tcp://hall:4001")}, "hall.txt",
          nullptr},
-        {"--list --port COM1 --port COM2", {QStringLiteral("COM1"), QStringLiteral("COM2")}, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
@@ -100,41 +91,23 @@ TEST(Arguments, RefusedForms) {
         const char* error;
     } cases[] = {
         {"", "no release file given"},
-        {"--yes", "no release file given"},
         {"A.PJV B.PJV", "only one release file at a time"},
         {"DEMO.MOT", "DEMO.MOT is not a release file (.PJV or .SWV)"},
-        {"DEMO", "DEMO is not a release file (.PJV or .SWV)"},
         {"--port", "--port needs a value"},
-        {"--port= X.PJV", "--port needs a value"},
         {"--port COM5 X.PJV", "--port takes COM1 to COM4, a device path or a network address, not COM5"},
         {"--port ttyUSB0 X.PJV", "--port takes COM1 to COM4, a device path or a network address, not ttyUSB0"},
         {"--baud 57600 X.PJV", "--baud takes 9600, 19200 or 38400, not 57600"},
-        {"--baud fast X.PJV", "--baud takes 9600, 19200 or 38400, not fast"},
-        {"--baud -9600 X.PJV", "--baud takes 9600, 19200 or 38400, not -9600"},
-        {"--dir", "--dir needs a value"},
         {"--yes=no X.PJV", "--yes takes no value"},
         {"--force X.PJV", "unknown option --force"},
-        {"-y X.PJV", "unknown option -y"},
         {"--find --status", "only one of --find, --status, --list, --list-ports, --check and --help at a time"},
-        {"--check --list X.PJV", "only one of --find, --status, --list, --list-ports, --check and --help at a time"},
         {"--check", "no release file given"},
-        {"--check X.MOT", "X.MOT is not a release file (.PJV or .SWV)"},
         {"--check --port COM1 X.PJV", "--check takes only --dir and a release file"},
-        {"--check --yes X.PJV", "--check takes only --dir and a release file"},
-        {"--list-ports --list", "only one of --find, --status, --list, --list-ports, --check and --help at a time"},
         {"--list-ports X.PJV", "a release file goes only with an upload"},
-        {"--list X.PJV", "a release file goes only with an upload"},
         {"--find --emergency", "--emergency and --yes go only with an upload"},
-        {"--status --yes", "--emergency and --yes go only with an upload"},
-        {"--port COM1 --port COM5 X.PJV", "--port takes COM1 to COM4, a device path or a network address, not COM5"},
         {"--ports a --ports b X.PJV", "--ports goes only once"},
-        {"--ports X.PJV", "no release file given"},
-        {"--report X.PJV", "no release file given"},
         {"--find --report r.jsonl", "--report goes only with an upload"},
         {"--find --port COM1 --port COM2", "--find and --status take one port"},
-        {"--status --ports hall.txt", "--find and --status take one port"},
         {"--test-poll-interval-ms 0 X.PJV", "--test-poll-interval-ms takes a number of milliseconds"},
-        {"--test-read-timeout-ms x X.PJV", "--test-read-timeout-ms takes a number of milliseconds"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);

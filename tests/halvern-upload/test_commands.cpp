@@ -1,8 +1,8 @@
-// The commands of halvern-upload over a scripted device: the exit status of every ending of
-// the upload road, the lines on standard error, questions, the cool-down wait and Ctrl-C.
+// The commands of halvern-upload over scripted devices, in the process: the exit status of
+// every ending of the upload road, the lines on standard error, questions, the cool-down wait
+// and Ctrl-C, for one port and for a fleet.
 
 #include "halvern-upload/Commands.h"
-#include "halvern-upload/ExitCode.h"
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "tests/support/LinkPeer.h"
@@ -13,11 +13,18 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <deque>
 #include <functional>
+#include <map>
+#include <thread>
 
 namespace halvern::cli {
 namespace {
@@ -32,8 +39,6 @@ public:
     QStringList outs;
     std::deque<QString> typed;  // answers typed on the terminal; empty: end of input
     bool input_terminal = false;
-    // Called before each answer is read (a test may press Ctrl-C meanwhile).
-    std::function<void(const QString& prompt)> on_prompt;
 
     void line(const QString& text) override {
         flush();
@@ -42,7 +47,6 @@ public:
     void prompt(const QString& text) override {
         flush();
         pending_ = text;
-        if (on_prompt) on_prompt(text);
     }
     void end_prompt(const QString& answer) override {
         if (pending_) lines << *pending_ + answer;
@@ -63,7 +67,7 @@ public:
     QStringList messages() const {
         QStringList out;
         for (const QString& l : lines)
-            if (!l.startsWith(QLatin1String("Uploaded "))) out << l;
+            if (!l.contains(QLatin1String("Uploaded "))) out << l;
         return out;
     }
 
@@ -75,46 +79,69 @@ private:
     std::optional<QString> pending_;
 };
 
-class Forwarding : public DeviceLibrary {
+// A projector on each port name, scripted, with its side of the upload link.
+struct Device {
+    std::unique_ptr<ScriptedDeviceLibrary> lib = std::make_unique<ScriptedDeviceLibrary>();
+    std::unique_ptr<LinkPeer> peer = std::make_unique<LinkPeer>(*lib);
+};
+
+// The library of one port: the device of the port name it opens.
+class ToDevice : public DeviceLibrary {
 public:
-    explicit Forwarding(DeviceLibrary& inner) : in(inner) {}
+    explicit ToDevice(std::map<QString, Device>& devices) : devices_(devices) {}
     std::int32_t init_port_timeouts(std::int32_t& h, const char* p, std::int32_t b, std::int32_t t) override {
-        return in.init_port_timeouts(h, p, b, t);
+        in_ = devices_.at(QString::fromLatin1(p)).lib.get();
+        return in_->init_port_timeouts(h, p, b, t);
     }
-    std::int32_t close_port(std::int32_t h) override { return in.close_port(h); }
-    std::int32_t query_upload_status(std::int32_t h, DeviceReply& r) override { return in.query_upload_status(h, r); }
-    std::int32_t request_standby_mode(std::int32_t h, DeviceReply& r) override { return in.request_standby_mode(h, r); }
-    std::int32_t request_upload_mode(std::int32_t h, DeviceReply& r) override { return in.request_upload_mode(h, r); }
-    std::int32_t get_proj_info(std::int32_t h, DeviceReply& r) override { return in.get_proj_info(h, r); }
+    std::int32_t close_port(std::int32_t h) override { return in_->close_port(h); }
+    std::int32_t query_upload_status(std::int32_t h, DeviceReply& r) override { return in_->query_upload_status(h, r); }
+    std::int32_t request_standby_mode(std::int32_t h, DeviceReply& r) override { return in_->request_standby_mode(h, r); }
+    std::int32_t request_upload_mode(std::int32_t h, DeviceReply& r) override { return in_->request_upload_mode(h, r); }
+    std::int32_t get_proj_info(std::int32_t h, DeviceReply& r) override { return in_->get_proj_info(h, r); }
     std::int32_t send_data(std::int32_t h, std::span<const std::uint8_t> f, std::int32_t& o) override {
-        return in.send_data(h, f, o);
+        return in_->send_data(h, f, o);
     }
     std::int32_t get_data(std::int32_t h, std::span<std::uint8_t> b, std::int32_t& o) override {
-        return in.get_data(h, b, o);
+        return in_->get_data(h, b, o);
     }
 
 private:
-    DeviceLibrary& in;
+    std::map<QString, Device>& devices_;
+    ScriptedDeviceLibrary* in_ = nullptr;
 };
 
 ScriptedDeviceLibrary::Step status(std::uint8_t value, std::uint8_t bcd_high = 0, std::uint8_t bcd_low = 0,
                                    std::function<void()> also = {}) {
     return {kOk, [=](DeviceReply& r) {
-                r[19] = value;
+                set_device_status(r, value);
                 r[20] = bcd_high;
                 r[21] = bcd_low;
                 if (also) also();
             }};
 }
 ScriptedDeviceLibrary::Step failing(std::int32_t result) { return {result, {}}; }
+const ScriptedDeviceLibrary::Step kIdentity{kOk, [](DeviceReply& r) {
+                                                const char text[] = "PJ-900\0X  0105";
+                                                std::copy(text, text + 10, r.begin() + 19);
+                                                std::copy(text + 10, text + 14, r.begin() + 35);
+                                            }};
 
 const QString kConfirm = "Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] ";
 const QString kPowerOff = "Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] ";
 const QString kStopPrompt = kStopQuestion + " [y/N] ";
+const QString kSearching = "Searching for devices...";
+const QString kStarting = "Starting upload...";
 const QString kSuccess = "The operating system has been uploaded successfully!";
 const QString kFailure = "There was an error uploading the operating system to the device.";
 const QString kCoolText =
     "This projector needs time to cool down before it can start receiving the operating system from the pc.";
+
+struct ReportLine {
+    QString outcome;
+    int exit = -1;
+    QString model;
+    QStringList messages;
+};
 
 class Commands : public ::testing::Test {
 protected:
@@ -133,9 +160,9 @@ protected:
     int run(const QStringList& arguments) {
         Environment env{console, settings, dir.path(),
                         [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
-                            return std::make_unique<Forwarding>(*lib);
+                            return std::make_unique<ToDevice>(devices);
                         },
-                        &ports};
+                        &ports, Clock{[] { return QTime(12, 0, 0); }, [] { return std::int64_t{0}; }}};
         return run_cli(arguments, env);
     }
     // An upload of DEMO.PJV on COM1, with the given options in front.
@@ -143,116 +170,86 @@ protected:
         options << "--port" << "COM1" << "--dir" << rel() << "DEMO.PJV";
         return run(options);
     }
-    // A projector in standby that accepts upload mode.
-    void standby_device() {
-        lib->status_steps = {status(0), status(0), status(0)};
-        lib->upload_mode_steps = {status(1)};
+    // A fresh projector on the port, in standby, that accepts upload mode.
+    ScriptedDeviceLibrary& standby_device(const QString& port = "COM1") {
+        devices.erase(port);
+        ScriptedDeviceLibrary& l = *devices[port].lib;
+        l.status_steps = {status(0), status(0), status(0)};
+        l.upload_mode_steps = {status(1)};
+        l.info_steps = {kIdentity};
+        return l;
     }
+    ScriptedDeviceLibrary& lib(const QString& port = "COM1") { return *devices.at(port).lib; }
+    LinkPeer& peer(const QString& port = "COM1") { return *devices.at(port).peer; }
 
-    // A fresh projector: the peer answers on the library it was made with.
-    void reset_device() {
-        peer.reset();
-        lib = std::make_unique<ScriptedDeviceLibrary>();
-        peer = std::make_unique<LinkPeer>(*lib);
+    // The lines of the --report file by port.
+    std::map<QString, ReportLine> report() const {
+        std::map<QString, ReportLine> lines;
+        QFile file(dir.filePath("report.jsonl"));
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            if (line.isEmpty()) continue;
+            const QJsonObject json = QJsonDocument::fromJson(line).object();
+            ReportLine r{json.value("outcome").toString(), json.value("exit").toInt(-1), json.value("model").toString(), {}};
+            for (const QJsonValue& v : json.value("messages").toArray()) r.messages << v.toString();
+            lines[json.value("port").toString()] = r;
+        }
+        return lines;
+    }
+    // The plain lines of one port of a fleet, without port, time and progress lines.
+    QStringList lines_of(const QString& port) const {
+        QStringList out;
+        for (const QString& l : console.messages())
+            if (l.startsWith(port + " 12:00:00 ")) out << l.mid(port.size() + 10);
+        return out;
     }
 
     QTemporaryDir dir;
-    std::unique_ptr<ScriptedDeviceLibrary> lib = std::make_unique<ScriptedDeviceLibrary>();
-    std::unique_ptr<LinkPeer> peer = std::make_unique<LinkPeer>(*lib);
+    std::map<QString, Device> devices;
     FakeConsole console;
     SettingsStore settings{dir.filePath("user.ini")};
     test::ScriptedPortList ports;
 };
 
-TEST_F(Commands, EveryEndingOfTheRoadHasItsExitStatus) {
-    const struct {
-        const char* name;
-        std::function<void(ScriptedDeviceLibrary&, LinkPeer&)> setup;
-        int code;
-        const char* last_line;
-    } cases[] = {
-        {"uploaded", [](auto&, auto&) {}, kExitOk, "The operating system has been uploaded successfully!"},
-        {"port does not open", [](auto& l, auto&) { l.open_results = {kPortNotFound}; }, kExitPortNotOpened,
-         "Unable to connect to serial port."},
-        {"no status", [](auto& l, auto&) { l.status_steps = {failing(kTimeout)}; }, kExitDeviceFailed,
-         "Unable to get device status."},
-        {"standby refused",
-         [](auto& l, auto&) {
-             l.status_steps = {status(1)};
-             l.standby_steps = {failing(kTimeout)};
-         },
-         kExitDeviceFailed, "Unable to turn device off."},
-        {"still on after standby", [](auto& l, auto&) { l.status_steps = {status(1), status(1), status(1)}; },
-         kExitDeviceFailed, "Unexpected status code from device. (1) 0"},
-        {"no upload mode", [](auto& l, auto&) { l.upload_mode_steps = {status(0)}; }, kExitDeviceFailed,
-         "Unable to set device to upload mode."},
-        {"no reopen at 38400", [](auto& l, auto&) { l.open_results = {kOk, kAccessDenied}; }, kExitPortNotOpened,
-         "Unable to set baud rate to 38.4 kbps"},
-        {"transfer fails", [](auto&, auto& p) { p.silent_codes = {9}; }, kExitTransferFailed,
-         "There was an error uploading the operating system to the device."},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        reset_device();
-        console = FakeConsole();
-        standby_device();
-        c.setup(*lib, *peer);
-        EXPECT_EQ(upload({"--yes", "--test-poll-interval-ms", "1"}), c.code);
-        ASSERT_FALSE(console.lines.isEmpty());
-        EXPECT_EQ(console.lines.last(), QString::fromUtf8(c.last_line));
-        EXPECT_EQ(lib->opens, lib->closes) << "every open port is closed";
-    }
-}
-
-TEST_F(Commands, WithoutTerminalOrYesNothingIsOpened) {
+// Without a terminal or --yes the confirmation is No; on the terminal the answer is read
+// until it is one.
+TEST_F(Commands, QuestionsAnsweredNo) {
     standby_device();
     EXPECT_EQ(upload({}), kExitDeclined);
     EXPECT_EQ(console.lines, QStringList{kConfirm + "n"});
-    EXPECT_TRUE(lib->calls.empty());
-}
+    EXPECT_TRUE(lib().calls.empty());
 
-TEST_F(Commands, PowerOffAnsweredNoOnTheTerminal) {
-    lib->status_steps = {status(1)};
+    console = FakeConsole();
+    standby_device().status_steps = {status(1)};
     console.input_terminal = true;
     console.typed = {"Y", "maybe", "no"};
     EXPECT_EQ(upload({}), kExitDeclined);
-    EXPECT_EQ(console.lines,
-              (QStringList{kConfirm + "y", "Starting upload...", kPowerOff + "maybe", kPowerOff + "no"}));
-    EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "request_standby_mode"), 0);
-    EXPECT_EQ(lib->closes, 1);
-}
-
-TEST_F(Commands, CoolDownPrintsTheRemainingTimeUntilStandby) {
-    lib->status_steps = {status(1), status(2), status(2, 0x00, 0x15), status(2, 0x00, 0x10), status(0), status(0)};
-    lib->upload_mode_steps = {status(1)};
-    EXPECT_EQ(upload({"--yes", "--test-poll-interval-ms=1"}), kExitOk);
-    EXPECT_EQ(console.messages(), (QStringList{kConfirm + "y", "Starting upload...", kPowerOff + "y", kCoolText,
-                                               "Remaining Time: 0 min 15 s", "Remaining Time: 0 min 10 s", kSuccess}));
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + "y", kStarting, kPowerOff + "maybe", kPowerOff + "no"}));
+    EXPECT_EQ(lib().calls, (std::vector<std::string>{"open COM1 38400 30000", "query_upload_status", "close 100"}));
 }
 
 TEST_F(Commands, CtrlCDuringThePauseBeforeTheFirstMessage) {
     // Ctrl-C comes as the projector enters upload mode; the pause before the first message
     // asks, and a confirmed stop fails that message without sending anything.
-    lib->status_steps = {status(0), status(0), status(0)};
-    lib->upload_mode_steps = {status(1, 0, 0, [] { interrupt::raise_flag(); })};
+    standby_device().upload_mode_steps = {status(1, 0, 0, [] { interrupt::raise_flag(); })};
     console.input_terminal = true;
     console.typed = {"y", "y"};
     EXPECT_EQ(upload({}), kExitTransferFailed);
-    EXPECT_EQ(console.messages(),
-              (QStringList{kConfirm + "y", "Starting upload...", kStopPrompt + "y", "Unable to transmit command to device.",
-                           "Error initiating upload mode of device.", kFailure}));
-    EXPECT_TRUE(peer->codes().empty());
-    EXPECT_EQ(lib->opens, lib->closes);
+    EXPECT_EQ(console.messages(), (QStringList{kConfirm + "y", kStarting, kStopPrompt + "y",
+                                               "Unable to transmit command to device.",
+                                               "Error initiating upload mode of device.", kFailure}));
+    EXPECT_TRUE(peer().codes().empty());
+    EXPECT_EQ(lib().opens, lib().closes);
 }
 
 TEST_F(Commands, CtrlCDuringTheCoolDownCancelsIt) {
     // Ctrl-C comes while the wait's first query runs: the wait ends before its first tick.
-    lib->status_steps = {status(2), status(2), status(2, 0x01, 0x80, [] { interrupt::raise_flag(); })};
+    standby_device().status_steps = {status(2), status(2), status(2, 0x01, 0x80, [] { interrupt::raise_flag(); })};
     EXPECT_EQ(upload({"--yes"}), kExitCoolDownCancelled);
-    EXPECT_EQ(console.lines, (QStringList{kConfirm + "y", "Starting upload...", kCoolText, "Remaining Time: 3 min 0 s",
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + "y", kStarting, kCoolText, "Remaining Time: 3 min 0 s",
                                           "User canceled device cool down."}));
-    EXPECT_EQ(std::count(lib->calls.begin(), lib->calls.end(), "query_upload_status"), 3);
-    EXPECT_EQ(lib->opens, lib->closes);
+    EXPECT_EQ(std::count(lib().calls.begin(), lib().calls.end(), "query_upload_status"), 3);
+    EXPECT_EQ(lib().opens, lib().closes);
 }
 
 // Ctrl-C while the first block is flashed: the stop question is asked once and answered as
@@ -274,32 +271,31 @@ TEST_F(Commands, CtrlCDuringTheTransferAsksWhetherToStop) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.messages.first().toStdString());
         no_interrupt();
-        reset_device();
         console = FakeConsole();
         console.input_terminal = c.terminal;
         if (c.terminal) console.typed = {c.typed};
+        ScriptedDeviceLibrary& l = standby_device();
         bool pressed = false;
-        lib->on_send = [this, &pressed, peer_side = lib->on_send](ScriptedDeviceLibrary& l,
-                                                                   const ScriptedDeviceLibrary::Frame& f) {
-            peer_side(l, f);
-            if (!pressed && !peer->messages.empty() && peer->messages.back().code == 9) {
+        l.on_send = [&, peer_side = l.on_send](ScriptedDeviceLibrary& s, const ScriptedDeviceLibrary::Frame& f) {
+            peer_side(s, f);
+            if (!pressed && !peer().messages.empty() && peer().messages.back().code == 9) {
                 pressed = true;
                 interrupt::raise_flag();
             }
         };
         EXPECT_EQ(upload(c.options), c.code);
         EXPECT_EQ(console.messages(), c.messages);
-        EXPECT_EQ(lib->opens, 1);
-        EXPECT_EQ(lib->closes, 1);
+        EXPECT_EQ(l.opens, 1);
+        EXPECT_EQ(l.closes, 1);
         // A confirmed stop sends nothing after the flash it came in.
         if (c.code != kExitOk) {
-            EXPECT_EQ(peer->codes(), (std::vector<int>{1, 3, 5, 7, 9}));
+            EXPECT_EQ(peer().codes(), (std::vector<int>{1, 3, 5, 7, 9}));
         }
     }
 }
 
 TEST_F(Commands, ProgressLinesEveryTenthWhenNotATerminal) {
-    lib->status_steps.clear();
+    standby_device();
     EXPECT_EQ(upload({"--emergency"}), kExitOk);
     QStringList percents;
     for (const QString& l : console.lines)
@@ -309,52 +305,43 @@ TEST_F(Commands, ProgressLinesEveryTenthWhenNotATerminal) {
     EXPECT_EQ(console.lines.last(), kSuccess);
 }
 
+// The settings store gives the defaults and is only read; options override it.
 TEST_F(Commands, SettingsGiveTheDefaultsAndAreOnlyRead) {
+    for (const char* f : {"DEMO.PJV", "BOOT.mot", "MAIN.mot", "DATA.mot"}) QFile::copy(rel() + '/' + f, dir.filePath(f));
+    standby_device();
+    EXPECT_EQ(run({"--yes", "demo.pjv"}), kExitOk);  // in the program's directory
+    EXPECT_EQ(lib().calls.front(), "open COM1 38400 30000");
+    EXPECT_FALSE(QFile::exists(settings.file_name()));
+
     settings.set_startup("Port", "COM3");
     settings.set_startup("Baud Rate", "19200");
     settings.set_startup("Working Directory", rel());
-    settings.set("Ports", "COM3", "/dev/ttyUSB7");
     QFile file(settings.file_name());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     const QByteArray before = file.readAll();
     file.close();
-
-    standby_device();
+    standby_device("COM3");
+    standby_device("/dev/ttyX");
     EXPECT_EQ(run({"--yes", "DEMO.PJV"}), kExitOk);
-    ASSERT_GE(lib->calls.size(), 1u);
-    EXPECT_EQ(lib->calls.front(), "open COM3 19200 30000");
-    EXPECT_NE(std::find(lib->calls.begin(), lib->calls.end(), "open COM3 38400 30000"), lib->calls.end());
-
-    reset_device();
-    standby_device();
+    EXPECT_EQ(lib("COM3").calls.front(), "open COM3 19200 30000");
+    EXPECT_EQ(lib("COM3").calls.at(6), "open COM3 38400 30000");
     EXPECT_EQ(run({"--yes", "--port", "/dev/ttyX", "--baud", "9600", "--test-read-timeout-ms", "700", "DEMO.PJV"}),
               kExitOk);
-    EXPECT_EQ(lib->calls.front(), "open /dev/ttyX 9600 700");
-
+    EXPECT_EQ(lib("/dev/ttyX").calls.front(), "open /dev/ttyX 9600 700");
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), before);
 }
 
-TEST_F(Commands, EmptyStoreDefaultsToComOneAndTheProgramDirectory) {
-    QFile::copy(rel() + "/DEMO.PJV", dir.filePath("DEMO.PJV"));
-    for (const char* f : {"BOOT.mot", "MAIN.mot", "DATA.mot"})
-        QFile::copy(rel() + '/' + f, dir.filePath(f));
+TEST_F(Commands, BadArgumentsTouchNoDevice) {
     standby_device();
-    EXPECT_EQ(run({"--yes", "demo.pjv"}), kExitOk);
-    EXPECT_EQ(lib->calls.front(), "open COM1 38400 30000");
-    EXPECT_FALSE(QFile::exists(settings.file_name()));
-}
-
-TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
-    QFile::remove(rel() + "/MAIN.mot");
     const struct {
         QStringList arguments;
         QString last_line;
     } cases[] = {
         {{"--dir", rel(), "NONE.PJV"}, "halvern-upload: no release file NONE.PJV in " + rel()},
         {{dir.filePath("elsewhere/DEMO.PJV")}, "halvern-upload: no release file " + dir.filePath("elsewhere/DEMO.PJV")},
-        {{"--dir", rel(), "--emergency", "DEMO.PJV"},
-         "halvern-upload: " + rel() + "/DEMO.PJV is not a release that can be uploaded."},
+        {{"--port", "/dev/null", "--port", "/dev/../dev/null", "--dir", rel(), "DEMO.PJV"},
+         "halvern-upload: /dev/null and /dev/../dev/null name the same device /dev/null"},
         {{"--bogus"}, "Try 'halvern-upload --help'."},
     };
     for (const auto& c : cases) {
@@ -364,20 +351,11 @@ TEST_F(Commands, BadReleaseFilesTouchNoDevice) {
         EXPECT_EQ(console.lines.last(), c.last_line);
     }
     EXPECT_TRUE(console.lines.first().startsWith(QLatin1String("halvern-upload: unknown option --bogus")));
-    EXPECT_TRUE(lib->calls.empty());
+    EXPECT_TRUE(lib().calls.empty());
 }
 
-TEST_F(Commands, CheckPrintsEveryFileAndRefusesADamagedRecordBeforeAnyPort) {
-    EXPECT_EQ(run({"--check", "--dir", rel(), "small.pjv"}), kExitOk);
-    EXPECT_EQ(console.outs, QStringList{"TINY.mot: 18 records, 256 bytes inside the window 00000000-000000FF, 0 bytes "
-                                        "outside it, 0 addresses of the window filled with FF"});
-    EXPECT_TRUE(console.lines.isEmpty());
-
-    console = FakeConsole();
-    EXPECT_EQ(run({"--check", rel() + "/DEMO.PJV"}), kExitOk);
-    ASSERT_EQ(console.outs.size(), 3);
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(console.outs[i].startsWith(QStringList{"BOOT", "MAIN", "DATA"}[i] + ".mot: "));
-
+TEST_F(Commands, CheckRefusesADamagedRecordBeforeAnyPort) {
+    standby_device();
     // One data digit of MAIN.mot's second line changed, its checksum kept.
     QFile main(rel() + "/MAIN.mot");
     ASSERT_TRUE(main.open(QIODevice::ReadWrite));
@@ -392,36 +370,24 @@ TEST_F(Commands, CheckPrintsEveryFileAndRefusesADamagedRecordBeforeAnyPort) {
         "Error during read of MAIN.mot file.",
         "halvern-upload: " + rel() + "/DEMO.PJV is not a release that can be uploaded.",
     };
-    console = FakeConsole();
-    EXPECT_EQ(run({"--check", "--dir", rel(), "DEMO.PJV"}), kExitBadArguments);
-    EXPECT_EQ(console.lines, chain);
-    ASSERT_EQ(console.outs.size(), 1);
-    EXPECT_TRUE(console.outs[0].startsWith(QLatin1String("BOOT.mot: ")));
-
-    // An upload runs the same check before its port opens, in both modes.
-    for (const QStringList& options : {QStringList{"--yes"}, QStringList{"--emergency"}}) {
+    // --check prints a line for each file read; an upload runs the same check before its port opens.
+    for (const QStringList& options : {QStringList{"--check"}, QStringList{"--yes"}, QStringList{"--emergency"}}) {
         console = FakeConsole();
-        EXPECT_EQ(upload(options), kExitBadArguments);
+        EXPECT_EQ(run(options + QStringList{"--dir", rel(), "DEMO.PJV"}), kExitBadArguments);
         EXPECT_EQ(console.lines, chain);
-        EXPECT_TRUE(console.outs.isEmpty());
+        EXPECT_EQ(console.outs.size(), options.first() == "--check" ? 1 : 0);
     }
-    EXPECT_TRUE(lib->calls.empty());
+    EXPECT_TRUE(lib().calls.empty());
 }
 
-TEST_F(Commands, FindAndStatusPrintTheirResults) {
-    lib->info_steps = {{kOk, [](DeviceReply& r) {
-                           const char model[] = " PJ-900\0X  ";
-                           std::copy(model, model + sizeof model - 1, r.begin() + 19);
-                           const char version[] = "0105";
-                           std::copy(version, version + 4, r.begin() + 35);
-                       }}};
+TEST_F(Commands, FindStatusAndListPrintTheirResults) {
+    standby_device().status_steps = {status(2), status(3)};
     EXPECT_EQ(run({"--find"}), kExitOk);
     EXPECT_EQ(console.outs, (QStringList{"Model: PJ-900X", "O/S Version: 01.05"}));
-    EXPECT_EQ(console.lines, QStringList{"Searching for devices..."});
-    EXPECT_EQ(lib->calls.front(), "open COM1 38400 5000");
+    EXPECT_EQ(console.lines, QStringList{kSearching});
+    EXPECT_EQ(lib().calls.front(), "open COM1 38400 5000");
 
     console = FakeConsole();
-    lib->status_steps = {status(2), status(3)};
     EXPECT_EQ(run({"--status"}), kExitOk);
     EXPECT_EQ(console.outs, QStringList{"Device is cooling down."});
     console = FakeConsole();
@@ -430,38 +396,145 @@ TEST_F(Commands, FindAndStatusPrintTheirResults) {
     EXPECT_TRUE(console.outs.isEmpty());
 
     console = FakeConsole();
-    lib->info_steps = {failing(kTimeout)};
+    lib().info_steps = {failing(kTimeout)};
     EXPECT_EQ(run({"--find"}), kExitDeviceFailed);
     EXPECT_EQ(console.lines.last(), "Unable to find any devices connect to this computer.");
     EXPECT_TRUE(console.outs.isEmpty());
+
+    console = FakeConsole();
+    QFile::copy(rel() + "/SMALL.PJV", rel() + "/a.pjv");
+    EXPECT_EQ(run({"--list", "--dir", rel()}), kExitOk);
+    EXPECT_EQ(console.outs, (QStringList{"Small Release\t02.00\ta.pjv", "Demo Release\t01.05\tDEMO.PJV",
+                                         "Small Release\t02.00\tSMALL.PJV"}));
+    EXPECT_EQ(run({"--list", "--dir", dir.filePath("none")}), kExitBadArguments);
 }
 
 TEST_F(Commands, ListPortsPrintsThePortsFoundAndThePortMap) {
     settings.set("Ports", "COM2", " rfc2217://10.0.0.5:2001 ");
-    settings.set("Ports", "COM4", "/dev/ttyUSB0");
-    const QStringList map{"[Ports]", "COM1\t/dev/ttyS0\tdefault", "COM2\trfc2217://10.0.0.5:2001",
-                          "COM3\t/dev/ttyS2\tdefault", "COM4\t/dev/ttyUSB0"};
-    const struct {
-        const char* name;
-        std::vector<PortInfo> found;
-        QStringList lines;
-    } cases[] = {
-        {"none found", {}, QStringList{"No serial port found on this machine."} + map},
-        {"an adapter and a UART",
-         {test::usb_adapter(), test::onboard_uart()},
-         QStringList{"/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0\tUSB Serial\tMaker\tA10K3XZ\t0403:6001",
-                     "/dev/ttyS0\t-\t-\t-\t-"} + map},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        console = FakeConsole();
-        ports.found = c.found;
-        EXPECT_EQ(run({"--list-ports"}), kExitOk);
-        EXPECT_EQ(console.outs, c.lines);
-        EXPECT_TRUE(console.lines.isEmpty());
-        EXPECT_TRUE(lib->calls.empty());  // no port is opened
-    }
+    ports.found = {test::usb_adapter(), test::onboard_uart()};
+    EXPECT_EQ(run({"--list-ports"}), kExitOk);
+    EXPECT_EQ(console.outs,
+              (QStringList{"/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0\tUSB Serial\tMaker\tA10K3XZ\t0403:6001",
+                           "/dev/ttyS0\t-\t-\t-\t-", "[Ports]", "COM1\t/dev/ttyS0\tdefault", "COM2\trfc2217://10.0.0.5:2001",
+                           "COM3\t/dev/ttyS2\tdefault", "COM4\t/dev/ttyS3\tdefault"}));
     EXPECT_FALSE(settings.contains("Ports", "COM1"));  // nothing written
+}
+
+// Several ports: each runs the road of a single port after a device search, on a thread of
+// its own; without a terminal every line is prefixed with its port and the time.
+TEST_F(Commands, AFleetInEveryStateIsUploadedAndEachFailureKeepsItsOwnChain) {
+    const QString confirmed = kConfirm + "y";
+    standby_device("COM1").status_steps = {status(1), status(2), status(2, 0x00, 0x15), status(0), status(0)};
+    standby_device("COM2").status_steps = {status(2), status(2), status(2, 0x00, 0x05), status(0), status(0)};
+    standby_device("COM3");
+    standby_device("COM4").info_steps = {failing(kTimeout)};
+    standby_device("/dev/ttyUSB0").status_steps = {status(1)};
+    lib("/dev/ttyUSB0").standby_steps = {failing(kTimeout)};
+    standby_device("/dev/ttyUSB1");
+    peer("/dev/ttyUSB1").silent_codes = {9};
+    standby_device("/dev/ttyUSB2").open_results = {kPortNotFound};
+    const QStringList names{"COM1", "COM2", "COM3", "COM4", "/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2"};
+    QStringList arguments{"--yes", "--test-poll-interval-ms", "1", "--report", dir.filePath("report.jsonl")};
+    for (const QString& name : names) arguments << "--port" << name;
+    EXPECT_EQ(run(arguments << "--dir" << rel() << "DEMO.PJV"), kExitFleetIncomplete);
+
+    const QStringList flash_failure = {"Unable to receive acknowledgement of flash to ROM.", "Unable to flash to ROM.",
+                                       "Error sending frame 1 of BOOT.mot file.", "Error uploading BOOT.mot", kFailure};
+    const struct {
+        QString port;
+        QString outcome;
+        int exit;
+        QStringList messages;
+    } expected[] = {
+        {"COM1", "uploaded", 0,
+         {kSearching, confirmed, kStarting, kPowerOff + "y", kCoolText, "Remaining Time: 0 min 15 s", kSuccess}},
+        {"COM2", "uploaded", 0, {kSearching, confirmed, kStarting, kCoolText, "Remaining Time: 0 min 5 s", kSuccess}},
+        {"COM3", "uploaded", 0, {kSearching, confirmed, kStarting, kSuccess}},
+        {"COM4", "device-error", 4, {kSearching, "Unable to find any devices connect to this computer."}},
+        {"/dev/ttyUSB0", "device-error", 4, {kSearching, confirmed, kStarting, kPowerOff + "y", "Unable to turn device off."}},
+        {"/dev/ttyUSB1", "failed", 6, QStringList{kSearching, confirmed, kStarting} + flash_failure},
+        {"/dev/ttyUSB2", "port-error", 3, {kSearching, "Unable to connect to serial port."}},
+    };
+    const auto lines = report();
+    ASSERT_EQ(lines.size(), 7u);
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.port.toStdString());
+        const ReportLine& line = lines.at(e.port);
+        EXPECT_EQ(line.outcome, e.outcome);
+        EXPECT_EQ(line.exit, e.exit);
+        EXPECT_EQ(line.model, e.port == "COM4" || e.port == "/dev/ttyUSB2" ? "" : "PJ-900X");
+        // The cool-down lines are on standard error only.
+        QStringList reported = e.messages;
+        reported.removeIf([](const QString& m) { return m == kCoolText || m.startsWith("Remaining Time:"); });
+        EXPECT_EQ(line.messages, reported);
+        EXPECT_EQ(lines_of(e.port), e.messages);
+        EXPECT_EQ(lib(e.port).opens, lib(e.port).closes);
+    }
+    EXPECT_EQ(console.lines.first(), "Upload version 01.05 to 7 projectors? [y/N] y");
+    EXPECT_EQ(console.outs.size(), 8);
+    EXPECT_EQ(console.outs.value(7).simplified(), "/dev/ttyUSB2 - - port-error 0:00");
+}
+
+TEST_F(Commands, AFleetAnswersItsQuestionsOnceForEveryPort) {
+    for (const QString& port : {"COM1", "COM2"}) standby_device(port).status_steps = {status(1)};
+    const QStringList fleet{"--port", "COM1", "--port", "COM2", "--dir", rel(), "--report", dir.filePath("report.jsonl"),
+                            "DEMO.PJV"};
+    // No terminal and no --yes: the confirmation is answered No for the fleet.
+    EXPECT_EQ(run(fleet), kExitFleetIncomplete);
+    EXPECT_EQ(console.lines, QStringList{"Upload version 01.05 to 2 projectors? [y/N] n"});
+    for (const auto& [port, line] : report()) {
+        EXPECT_EQ(line.outcome, "declined");
+        EXPECT_EQ(line.exit, 7);
+        EXPECT_TRUE(lib(port).calls.empty());
+    }
+    // On the terminal: Yes, then No to switching both projectors off; neither is switched off.
+    console = FakeConsole();
+    console.input_terminal = true;
+    console.typed = {"y", "n"};
+    EXPECT_EQ(run(fleet), kExitFleetIncomplete);
+    EXPECT_EQ(console.lines.first(), "Upload version 01.05 to 2 projectors? [y/N] y");
+    EXPECT_EQ(console.lines.filter(QRegularExpression("^2 projectors")),
+              QStringList{"2 projectors must be powered off to enter upload mode. Is it ok to turn them off? [y/N] n"});
+    for (const auto& [port, line] : report()) {
+        EXPECT_EQ(line.outcome, "declined");
+        EXPECT_EQ(line.messages, (QStringList{kSearching, kConfirm + "y", kStarting, kPowerOff + "n"}));
+        EXPECT_EQ(std::count(lib(port).calls.begin(), lib(port).calls.end(), "request_standby_mode"), 0);
+    }
+}
+
+// Ctrl-C once for the fleet: before any transfer it stops every port at once (a cool-down
+// wait is cancelled); during one it asks first, and without a terminal the answer is No.
+TEST_F(Commands, CtrlCStopsAFleetBeforeItsTransfersAndAsksDuringThem) {
+    std::atomic<int> waiting{0};
+    const auto both_waiting = [&waiting] {
+        if (++waiting == 2) interrupt::raise_flag();
+    };
+    for (const QString& port : {"COM1", "COM2"})
+        standby_device(port).status_steps = {status(2), status(2, 0x01, 0x00, both_waiting)};
+    const QStringList fleet{"--yes", "--port", "COM1", "--port", "COM2", "--dir", rel(), "--report",
+                            dir.filePath("report.jsonl")};
+    EXPECT_EQ(run(fleet + QStringList{"--test-poll-interval-ms", "60000", "DEMO.PJV"}), kExitFleetIncomplete);
+    EXPECT_TRUE(console.lines.filter("Stop now?").isEmpty());
+    for (const auto& [port, line] : report()) {
+        EXPECT_EQ(line.outcome, "cancelled");
+        EXPECT_EQ(line.exit, 5);
+        EXPECT_EQ(line.messages.value(line.messages.size() - 1), "User canceled device cool down.");
+    }
+
+    no_interrupt();
+    console = FakeConsole();
+    for (const QString& port : {"COM1", "COM2"}) standby_device(port);
+    lib("COM1").on_send = [peer_side = lib("COM1").on_send](ScriptedDeviceLibrary& l, const ScriptedDeviceLibrary::Frame& f) {
+        if (l.sent_frames.size() == 1) {
+            interrupt::raise_flag();
+            // The transfer goes on once the fleet has taken the Ctrl-C.
+            while (interrupt::pending()) std::this_thread::yield();
+        }
+        peer_side(l, f);
+    };
+    EXPECT_EQ(run(fleet + QStringList{"--emergency", "DEMO.PJV"}), kExitOk);
+    EXPECT_EQ(console.lines.filter("Stop now?"), QStringList{kStopPrompt + "n"});
+    EXPECT_EQ(console.lines.filter(kSuccess).size(), 2);
 }
 
 }  // namespace

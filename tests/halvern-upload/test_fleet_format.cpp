@@ -1,6 +1,6 @@
-// What a fleet upload shows and writes: the table's phases and lines, the innermost message
-// of a chain, outcomes, the report line, the summary, the fleet's exit status; and which
-// port names reach one device, and the ports file.
+// What a fleet upload shows and writes: the table's lines, the innermost message of a chain,
+// the report line, the summary, the fleet's exit status; and which port names reach one
+// device, and the ports file.
 
 #include "common/SettingsStore.h"
 #include "halvern-upload/Console.h"
@@ -20,42 +20,6 @@
 
 namespace halvern::cli {
 namespace {
-
-TEST(FleetFormat, PhaseTexts) {
-    const struct {
-        Phase phase;
-        int cool;
-        int percent;
-        const char* left;
-        const char* message;
-        const char* text;
-    } cases[] = {
-        {Phase::Identifying, -1, 0, "", "", "identifying"},
-        {Phase::CoolingDown, -1, 0, "", "", "cooling down"},
-        {Phase::CoolingDown, 0, 0, "", "", "cooling down 00:00"},
-        {Phase::CoolingDown, 125, 0, "", "", "cooling down 02:05"},
-        {Phase::CoolingDown, 6000, 0, "", "", "cooling down 100:00"},
-        {Phase::Uploading, -1, 0, "--:--", "", "uploading   0% --:-- left"},
-        {Phase::Uploading, -1, 45, "1:23", "", "uploading  45% 1:23 left"},
-        {Phase::Uploading, -1, 100, "", "", "uploading 100% - left"},
-        {Phase::Closing, -1, 100, "", "", "closing"},
-        {Phase::Done, -1, 100, "", "", "done"},
-        {Phase::Failed, -1, 0, "", "", "failed"},
-        {Phase::Failed, -1, 0, "", "Unable to turn device off.", "failed: Unable to turn device off."},
-        {Phase::Cancelled, -1, 0, "", "Stopped on request.", "cancelled: Stopped on request."},
-        {Phase::Declined, -1, 0, "", "", "declined"},
-        {Phase::Asking, -1, 0, "", "", "waiting for an answer"},
-    };
-    for (const auto& c : cases) {
-        PortRow row;
-        row.phase = c.phase;
-        row.cool_down_seconds = c.cool;
-        row.percent = c.percent;
-        row.time_left = c.left;
-        row.message = c.message;
-        EXPECT_EQ(phase_text(row), c.text);
-    }
-}
 
 TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
     PortRow a;
@@ -81,47 +45,28 @@ TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
 }
 
 TEST(FleetFormat, InnermostMessageOfAChain) {
-    using M = PortMessage;
-    const M searching{M::Status, 1, "Searching for devices..."};
-    const M starting{M::Status, 1, "Starting upload..."};
-    const M confirm{M::Question, 0, "Are you sure? [y/N] y"};
-    const M ack{M::Box, 0, "Unable to receive acknowledgement of flash to ROM."};
-    const M flash{M::Box, 0, "Unable to flash to ROM."};
-    const M failure{M::Status, 3, "There was an error uploading the operating system to the device."};
-    const M standby{M::Status, 3, "Unable to turn device off."};
-    const M close{M::Box, 0, "Error 6 closing serial port."};
+    using M = Message;
+    const M searching{M::Status, "Searching for devices...", 1};
+    const M starting{M::Status, "Starting upload...", 1};
+    const M confirm{M::Question, "Are you sure?", 0, true};
+    const M ack{M::Box, "Unable to receive acknowledgement\nof flash to ROM."};
+    const M flash{M::Box, "Unable to flash to ROM."};
+    const M failure{M::Status, "There was an error uploading the operating system to the device.", 3};
+    const M standby{M::Status, "Unable to turn device off.", 3};
+    const M close{M::Box, "Error 6 closing serial port."};
     const struct {
         std::vector<M> messages;
         QString innermost;
     } cases[] = {
         {{}, QString()},
         {{searching, confirm, starting}, QString()},
-        {{searching, confirm, starting, ack, flash, failure}, ack.text},
+        {{searching, confirm, starting, ack, flash, failure}, "Unable to receive acknowledgement of flash to ROM."},
         {{searching, starting, standby}, standby.text},
         // A box before the last progress line belongs to an earlier, finished step.
         {{close, searching, starting, standby}, standby.text},
         {{searching, starting, standby, close}, close.text},
     };
     for (const auto& c : cases) EXPECT_EQ(innermost_message(c.messages), c.innermost);
-}
-
-TEST(FleetFormat, OutcomesFromTheExitStatus) {
-    const struct {
-        int exit;
-        bool stopped;
-        const char* outcome;
-    } cases[] = {
-        {0, false, "uploaded"},   {0, true, "uploaded"},      {2, false, "failed"},
-        {3, false, "port-error"}, {4, false, "device-error"}, {4, true, "cancelled"},
-        {5, false, "cancelled"},  {6, false, "failed"},       {6, true, "cancelled"},
-        {7, false, "declined"},
-    };
-    for (const auto& c : cases) {
-        PortOutcome o;
-        o.exit = c.exit;
-        o.stopped = c.stopped;
-        EXPECT_EQ(outcome_name(o), c.outcome) << c.exit << " " << c.stopped;
-    }
 }
 
 TEST(FleetFormat, ReportLineIsOneJsonObjectWithEveryKey) {
@@ -132,13 +77,13 @@ TEST(FleetFormat, ReportLineIsOneJsonObjectWithEveryKey) {
     o.version = "01.00";
     o.release = "/srv/rel/DEMO.PJV";
     o.release_version = "01.05";
-    o.exit = 4;
-    o.messages = {{PortMessage::Status, 1, "Starting upload..."}, {PortMessage::Status, 3, "Unable to turn device off."}};
+    o.outcome = Outcome::StandbyRefused;
+    o.messages = {{Message::Question, "Turn off?", 0, false}, {Message::Status, "Unable to turn device off.", 3}};
     o.seconds = 12.345;
     EXPECT_EQ(report_line(o),
               QByteArray(R"({"port":"COM2","device":"/dev/ttyUSB1","model":"PX \"5\"","version":"01.00",)"
                          R"("release":"/srv/rel/DEMO.PJV","release_version":"01.05","outcome":"device-error",)"
-                         R"("exit":4,"messages":["Starting upload...","Unable to turn device off."],)"
+                         R"("exit":4,"messages":["Turn off? [y/N] n","Unable to turn device off."],)"
                          R"("seconds":12.3})"));
     // A projector that never identified itself has no model and no version: null, not "".
     PortOutcome emergency;
@@ -158,7 +103,7 @@ TEST(FleetFormat, SummaryAndExitStatus) {
     a.seconds = 301.4;
     PortOutcome b;
     b.port = "COM2";
-    b.exit = 3;
+    b.outcome = Outcome::PortNotOpened;
     b.seconds = 3725;
     EXPECT_EQ(summary_lines({a, b}),
               (QStringList{"PORT          MODEL  VERSION  OUTCOME     TIME",
@@ -166,8 +111,6 @@ TEST(FleetFormat, SummaryAndExitStatus) {
                            "COM2          -      -        port-error  1:02:05"}));
     EXPECT_EQ(fleet_exit_code({a, a}), 0);
     EXPECT_EQ(fleet_exit_code({a, b}), 8);
-    b.exit = 7;
-    EXPECT_EQ(fleet_exit_code({b, a}), 8);
     EXPECT_EQ(fleet_exit_code({}), 8);
 }
 

@@ -8,29 +8,6 @@
 namespace halvern::cli {
 namespace {
 
-TEST(ProgressFormat, Percent) {
-    const struct {
-        double value, maximum;
-        int percent;
-    } cases[] = {
-        {0, 100, 0}, {49.9, 100, 49}, {50, 100, 50}, {100, 100, 100}, {120, 100, 100},
-        {-5, 100, 0}, {5, 0, 0},      {1, 3, 33},    {32767, 32767, 100},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.value);
-        EXPECT_EQ(percent_done({c.value, c.maximum, 0, 0}), c.percent);
-    }
-}
-
-TEST(ProgressFormat, Bytes) {
-    const struct {
-        std::int64_t bytes;
-        const char* text;
-    } cases[] = {{0, "0 B"}, {999, "999 B"}, {1000, "1.0 kB"}, {12345, "12.3 kB"}, {999949, "999.9 kB"},
-                 {1500000, "1.5 MB"}};
-    for (const auto& c : cases) EXPECT_EQ(format_bytes(c.bytes), QString::fromUtf8(c.text));
-}
-
 TEST(ProgressFormat, RateAndTimeLeft) {
     const struct {
         double value, maximum;
@@ -61,19 +38,6 @@ TEST(ProgressFormat, Lines) {
     EXPECT_EQ(progress_bar_line({0, 100, 0, 0}, 4), QStringLiteral("[....]   0%  0 B  -  --:-- left"));
     EXPECT_EQ(progress_bar_line({100, 100, 0, 0}, 4), QStringLiteral("[####] 100%  0 B  -  --:-- left"));
     EXPECT_EQ(progress_plain_line(half), QStringLiteral("Uploaded  50%, 3.8 kB, 3.8 kB/s, 0:01 left"));
-}
-
-TEST(ProgressFormat, PlainLineEveryTenth) {
-    const struct {
-        int printed, percent, due;
-    } cases[] = {
-        {-1, 0, -1},  {-1, 9, -1}, {-1, 10, 10}, {-1, 37, 30}, {30, 39, -1},
-        {30, 40, 40}, {30, 95, 90}, {90, 100, 100}, {100, 100, -1},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.percent);
-        EXPECT_EQ(plain_line_due(c.printed, c.percent), c.due);
-    }
 }
 
 }  // namespace

@@ -38,11 +38,12 @@ struct Road {
     bool uploaded = true;
     std::vector<std::string> calls = {};
     QStringList events = {};
+    Outcome outcome = Outcome::Uploaded;
 };
 
 // The command's own steps are recorded among the library's calls.
 struct Rig : ConnectionRig {
-    void run(const Road& road) {
+    Outcome run(const Road& road) {
         state.port_name = "COM2";
         state.baud_rate = 9600;
         reporter.answers.assign(road.answers.begin(), road.answers.end());
@@ -70,7 +71,10 @@ struct Rig : ConnectionRig {
             view.set_progress_maximum(10);  // the driver opened the progress window
             return road.uploaded;
         };
-        UploadCommand(connection, reporter, view, std::move(s)).run("Release X\t01.23", road.emergency);
+        MessageChain chain(reporter);
+        const Outcome outcome = UploadCommand(connection, chain, view, std::move(s)).run("Release X\t01.23", road.emergency);
+        EXPECT_EQ(chain.messages.size(), reporter.events.size());  // every message is kept
+        return outcome;
     }
 };
 
@@ -90,68 +94,65 @@ TEST(UploadCommand, EveryRoadInOrder) {
     const Calls to_upload_mode = join({status_thrice, {"request_upload_mode"}});
     const Calls transfer = {"read_version_control_file", "close 100", "open COM2 38400 30000", "upload_version"};
     const Road roads[] = {
-        {.what = "standby at once: no prompt, no cool-down", .calls = join({to_upload_mode, transfer, {"close 101"}}),
+        // The whole release is checked before the confirmation and before any open.
+        {.what = "standby at once: no prompt, no cool-down", .check = true,
+         .calls = join({{"check_release"}, to_upload_mode, transfer, {"close 101"}}),
          .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
         {.what = "on: power-off prompt, standby, cool-down window", .status = {on(), cooling(), standby()},
          .calls = join({{"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "query_upload_status",
                          "cool-down window", "query_upload_status", "request_upload_mode"},
                         transfer, {"close 101"}}),
          .events = {kConfirm, start, kPowerOff, "status 1: " + kUploadSuccess}},
-        {.what = "confirmation answered No", .answers = {false}, .calls = {}, .events = {kConfirm}},
+        {.what = "confirmation answered No", .answers = {false}, .calls = {}, .events = {kConfirm}, .outcome = Outcome::Declined},
         {.what = "first open fails", .opens = {kPortNotFound}, .calls = {"open COM2 9600 30000"},
-         .events = {kConfirm, "status 3: Unable to connect to serial port."}},
+         .events = {kConfirm, "status 3: Unable to connect to serial port."}, .outcome = Outcome::PortNotOpened},
         {.what = "first status call fails", .status = {failing(kTimeout)},
          .calls = {"open COM2 9600 30000", "query_upload_status", "close 100"},
-         .events = {kConfirm, start, "status 3: Unable to get device status."}},
+         .events = {kConfirm, start, "status 3: Unable to get device status."}, .outcome = Outcome::NoStatus},
         {.what = "power-off answered No", .answers = {true, false}, .status = {on()},
-         .calls = {"open COM2 9600 30000", "query_upload_status", "close 100"}, .events = {kConfirm, start, kPowerOff}},
+         .calls = {"open COM2 9600 30000", "query_upload_status", "close 100"}, .events = {kConfirm, start, kPowerOff}, .outcome = Outcome::Declined},
         {.what = "standby refused", .status = {on()}, .standby_mode = {failing(kTimeout)},
          .calls = {"open COM2 9600 30000", "query_upload_status", "request_standby_mode", "close 100"},
-         .events = {kConfirm, start, kPowerOff, "status 3: Unable to turn device off."}},
+         .events = {kConfirm, start, kPowerOff, "status 3: Unable to turn device off."}, .outcome = Outcome::StandbyRefused},
         {.what = "cool-down cancelled", .status = {cooling(), cooling()}, .cancel_cool_down = true,
          .calls = {"open COM2 9600 30000", "query_upload_status", "query_upload_status", "cool-down window", "close 100"},
-         .events = {kConfirm, start, "status 2: User canceled device cool down."}},
+         .events = {kConfirm, start, "status 2: User canceled device cool down."}, .outcome = Outcome::CoolDownCancelled},
         {.what = "still on after the cool-down", .status = {standby(), standby(), on()},
          .calls = join({status_thrice, {"close 100"}}),
-         .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 0"}},
+         .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 0"}, .outcome = Outcome::UnexpectedStatus},
         {.what = "third status call fails with its result", .status = {standby(), standby(), Step{kTimeout, cooling().fill}},
          .calls = join({status_thrice, {"close 100"}}),
-         .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 1460"}},
+         .events = {kConfirm, start, "status 3: Unexpected status code from device. (1) 1460"}, .outcome = Outcome::UnexpectedStatus},
         {.what = "upload mode not confirmed", .upload_mode = {standby()}, .calls = join({to_upload_mode, {"close 100"}}),
-         .events = {kConfirm, start, "status 3: Unable to set device to upload mode."}},
+         .events = {kConfirm, start, "status 3: Unable to set device to upload mode."}, .outcome = Outcome::UploadModeRefused},
         {.what = "upload-mode call fails but the status byte reads 1", .upload_mode = {Step{kTimeout, on().fill}},
          .calls = join({to_upload_mode, transfer, {"close 101"}}), .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
         {.what = "release not readable", .release_readable = false,
          .calls = join({to_upload_mode, {"read_version_control_file", "close 100"}}),
-         .events = {kConfirm, start, "status 3: Unable to read select version control file."}},
+         .events = {kConfirm, start, "status 3: Unable to read select version control file."}, .outcome = Outcome::ReleaseRejected},
         {.what = "reopen at 38400 fails", .opens = {kOk, kAccessDenied},
          .calls = join({to_upload_mode, {"read_version_control_file", "close 100", "open COM2 38400 30000"}}),
-         .events = {kConfirm, start, "status 3: Unable to set baud rate to 38.4 kbps"}},
+         .events = {kConfirm, start, "status 3: Unable to set baud rate to 38.4 kbps"}, .outcome = Outcome::PortNotOpened},
         {.what = "transfer fails", .uploaded = false, .calls = join({to_upload_mode, transfer, {"close 101"}}),
-         .events = {kConfirm, start, "status 3: " + kUploadFailure}},
-        {.what = "emergency: straight to the transfer at 38400", .emergency = true,
-         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 1: " + kUploadSuccess}},
-        {.what = "emergency: open fails", .emergency = true, .opens = {kPortNotFound},
-         .calls = {"open COM2 38400 30000"}, .events = {"status 3: Unable to set baud rate to 38.4 kbps"}},
-        // A failed emergency transfer never leaves an earlier success line standing.
-        {.what = "emergency: transfer fails", .emergency = true, .uploaded = false,
-         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 3: " + kUploadFailure}},
-        // The whole release is checked before the confirmation and before any open; a
-        // release that fails it never reaches the port.
-        {.what = "checked release", .check = true, .calls = join({{"check_release"}, to_upload_mode, transfer, {"close 101"}}),
-         .events = {kConfirm, start, "status 1: " + kUploadSuccess}},
-        {.what = "release fails its check", .check = true, .check_passes = false, .calls = {"check_release"},
-         .events = {"status 3: Unable to read select version control file."}},
-        {.what = "emergency: checked release", .emergency = true, .check = true,
+         .events = {kConfirm, start, "status 3: " + kUploadFailure}, .outcome = Outcome::TransferFailed},
+        {.what = "emergency: straight to the transfer at 38400", .emergency = true, .check = true,
          .calls = {"check_release", "open COM2 38400 30000", "upload_version", "close 100"},
          .events = {"status 1: " + kUploadSuccess}},
+        {.what = "emergency: open fails", .emergency = true, .opens = {kPortNotFound},
+         .calls = {"open COM2 38400 30000"}, .events = {"status 3: Unable to set baud rate to 38.4 kbps"}, .outcome = Outcome::PortNotOpened},
+        // A failed emergency transfer never leaves an earlier success line standing.
+        {.what = "emergency: transfer fails", .emergency = true, .uploaded = false,
+         .calls = {"open COM2 38400 30000", "upload_version", "close 100"}, .events = {"status 3: " + kUploadFailure}, .outcome = Outcome::TransferFailed},
+        // A release that fails its check never reaches the port.
+        {.what = "release fails its check", .check = true, .check_passes = false, .calls = {"check_release"},
+         .events = {"status 3: Unable to read select version control file."}, .outcome = Outcome::ReleaseRejected},
         {.what = "emergency: release fails its check", .emergency = true, .check = true, .check_passes = false,
-         .calls = {"check_release"}, .events = {"status 3: Unable to read select version control file."}},
+         .calls = {"check_release"}, .events = {"status 3: Unable to read select version control file."}, .outcome = Outcome::ReleaseRejected},
     };
     for (const Road& road : roads) {
         SCOPED_TRACE(road.what);
         Rig rig;
-        rig.run(road);
+        EXPECT_EQ(rig.run(road), road.outcome);
         EXPECT_EQ(rig.library.calls, road.calls);
         EXPECT_EQ(rig.reporter.events, road.events);
         EXPECT_EQ(rig.library.opens, rig.library.closes);  // every open is closed

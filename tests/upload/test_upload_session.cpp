@@ -41,7 +41,7 @@ TEST(UploadSession, DamagedReleaseNeverReachesTheDevice) {
         request.emergency = c.emergency;
         request.pause = [] {};
 
-        EXPECT_FALSE(run_upload(rig.connection, rig.reporter, rig.view, request));
+        EXPECT_EQ(run_upload(rig.connection, rig.reporter, rig.view, request).outcome, Outcome::ReleaseRejected);
         // No confirmation asked, and the port was never opened.
         EXPECT_EQ(rig.reporter.events, c.boxes + QStringList{"status 3: Unable to read select version control file."});
         EXPECT_TRUE(rig.library.calls.empty());

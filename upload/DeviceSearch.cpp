@@ -1,4 +1,6 @@
-#include "app/DeviceSearch.h"
+#include "upload/DeviceSearch.h"
+
+#include "upload/MessageChain.h"
 
 #include <cmath>
 
@@ -27,27 +29,34 @@ QString decode_version(const DeviceReply& reply) {
     return format_version(version.left(2) + QLatin1Char('.') + version.right(2));
 }
 
-void run_device_search(SerialConnection& connection, Reporter& reporter, DeviceSearchView& view) {
+namespace {
+
+Outcome search(SerialConnection& connection, MessageChain& chain, DeviceSearchView& view) {
     AppState& state = connection.state();
-    reporter.show_status(1, QStringLiteral("Searching for devices..."));
+    chain.show_status(1, QStringLiteral("Searching for devices..."));
     view.set_busy(true);
     view.clear_identity();
-    if (connection.open_serial_port(state.serial_handle, state.port_name, state.baud_rate, 5000) != 0) {
-        reporter.show_status(3, QStringLiteral("Unable to connect to serial port."));
-        view.set_busy(false);
-        return;
-    }
+    if (connection.open_serial_port(state.serial_handle, state.port_name, state.baud_rate, 5000) != 0)
+        return chain.end(Outcome::PortNotOpened, QStringLiteral("Unable to connect to serial port."));
     if (connection.library().get_proj_info(state.serial_handle, state.device_reply) != 0) {
-        reporter.show_status(3, QStringLiteral("Unable to find any devices connect to this computer."));
+        chain.end(Outcome::NoDevice, QStringLiteral("Unable to find any devices connect to this computer."));
         connection.close_serial_port();
-        view.set_busy(false);
-        return;
+        return Outcome::NoDevice;
     }
     view.show_identity(decode_model(state.device_reply), decode_version(state.device_reply));
     view.list_versions();
-    reporter.show_status(1, QString());
+    chain.end(Outcome::DeviceFound, QString());
     connection.close_serial_port();
+    return Outcome::DeviceFound;
+}
+
+}  // namespace
+
+RoadResult run_device_search(SerialConnection& connection, Reporter& reporter, DeviceSearchView& view) {
+    MessageChain chain(reporter);
+    const Outcome outcome = search(connection, chain, view);
     view.set_busy(false);
+    return chain.result(outcome);
 }
 
 }  // namespace halvern

@@ -1,6 +1,6 @@
 // "&Find Device": decoding the identity block (the search's roads are driven on the main window).
 
-#include "app/DeviceSearch.h"
+#include "upload/DeviceSearch.h"
 
 #include "tests/support/RecordingReporter.h"
 

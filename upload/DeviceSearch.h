@@ -3,8 +3,9 @@
 // operating-system version, and refresh the release list.
 
 #include "common/AppState.h"
-#include "device/SerialConnection.h"
+#include "common/Outcome.h"
 #include "common/Reporter.h"
+#include "device/SerialConnection.h"
 
 #include <QString>
 
@@ -28,6 +29,7 @@ QString decode_version(const DeviceReply& reply);
 // does not read as a number is returned unchanged.
 QString format_version(const QString& text);
 
-void run_device_search(SerialConnection& connection, Reporter& reporter, DeviceSearchView& view);
+// DeviceFound, PortNotOpened or NoDevice, with what it showed.
+RoadResult run_device_search(SerialConnection& connection, Reporter& reporter, DeviceSearchView& view);
 
 }  // namespace halvern

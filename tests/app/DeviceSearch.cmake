@@ -1,1 +1,0 @@
-halvern_test(test_device_search SOURCES test_device_search.cpp LIBS halvern_app)
