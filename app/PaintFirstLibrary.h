@@ -46,6 +46,7 @@ public:
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override {
         return inner_.get_data(handle, buffer, out);
     }
+    std::int32_t read_timeout_ms(std::int32_t handle) const override { return inner_.read_timeout_ms(handle); }
 
 private:
     void before() {

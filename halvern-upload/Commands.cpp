@@ -137,7 +137,7 @@ int query(const Options& options, Environment& env, Body body) {
     ScratchStore scratch(env.settings);
     const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
     GuardedLibrary library(*device);
-    library.read_timeout_ms = options.read_timeout_ms;
+    library.forced_read_timeout_ms = options.read_timeout_ms;
     AppState state = state_for(settings);
     TerminalReporter reporter(env.console, Answers::No, nullptr);
     SerialConnection connection(library, state, scratch.store(), reporter);

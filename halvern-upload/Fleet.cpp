@@ -160,7 +160,7 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     ScratchStore scratch(env.settings);
     const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
     GuardedLibrary library(*device);
-    library.read_timeout_ms = options.read_timeout_ms;
+    library.forced_read_timeout_ms = options.read_timeout_ms;
     library.guard_from_open = options.emergency;
     TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
     TerminalProgress view(console, library);
@@ -308,6 +308,7 @@ public:
         return inner_.get_data(handle, buffer, out);
     }
     QString open_failure() const override { return inner_.open_failure(); }
+    std::int32_t read_timeout_ms(std::int32_t handle) const override { return inner_.read_timeout_ms(handle); }
 
 private:
     bool refused() {
@@ -435,7 +436,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     ScratchStore scratch(port_map);
     const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
     GuardedLibrary guarded(*device);
-    guarded.read_timeout_ms = options.read_timeout_ms;
+    guarded.forced_read_timeout_ms = options.read_timeout_ms;
     FleetLibrary library(guarded, fleet, port);
     FleetReporter reporter(fleet, port);
     FleetProgress view(fleet, port, guarded);

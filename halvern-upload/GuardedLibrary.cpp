@@ -7,7 +7,7 @@ namespace halvern::cli {
 std::int32_t GuardedLibrary::init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,
                                                 std::int32_t timeout_ms) {
     if (guard_from_open) interrupt::set_guarded(true);
-    return inner_.init_port_timeouts(handle, port_name, baud_rate, read_timeout_ms.value_or(timeout_ms));
+    return inner_.init_port_timeouts(handle, port_name, baud_rate, forced_read_timeout_ms.value_or(timeout_ms));
 }
 
 std::int32_t GuardedLibrary::request_upload_mode(std::int32_t handle, DeviceReply& reply) {

@@ -16,7 +16,7 @@ public:
     explicit GuardedLibrary(DeviceLibrary& inner) : inner_(inner) {}
 
     // Every port opens with this read time-out instead of the caller's (tests).
-    std::optional<std::int32_t> read_timeout_ms;
+    std::optional<std::int32_t> forced_read_timeout_ms;
     // Guard the projector from the first open on (the emergency road).
     bool guard_from_open = false;
 
@@ -43,6 +43,7 @@ public:
         return inner_.get_data(handle, buffer, out);
     }
     QString open_failure() const override { return inner_.open_failure(); }
+    std::int32_t read_timeout_ms(std::int32_t handle) const override { return inner_.read_timeout_ms(handle); }
 
 private:
     DeviceLibrary& inner_;

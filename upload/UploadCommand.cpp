@@ -30,7 +30,7 @@ Outcome UploadCommand::stop(Outcome outcome, const QString& text) {
 
 Outcome UploadCommand::transfer(VersionControlRecord& record) {
     state_.clear_device_reply();
-    if (connection_.open_serial_port(state_.serial_handle, state_.port_name, 38400, 30000) != 0)
+    if (connection_.open_serial_port(state_.serial_handle, state_.port_name, 38400, kLongestReadTimeoutMs) != 0)
         return reporter_.end(Outcome::PortNotOpened, QStringLiteral("Unable to set baud rate to 38.4 kbps"));
     const bool uploaded = steps_.upload_version(record);
     view_.close_progress();
@@ -48,7 +48,7 @@ Outcome UploadCommand::run_normal(const QString& selected_line, VersionControlRe
                        QStringLiteral("Confirm operating system upload")))
         return Outcome::Declined;
 
-    if (connection_.open_serial_port(state_.serial_handle, state_.port_name, state_.baud_rate, 30000) != 0)
+    if (connection_.open_serial_port(state_.serial_handle, state_.port_name, state_.baud_rate, kLongestReadTimeoutMs) != 0)
         return reporter_.end(Outcome::PortNotOpened, QStringLiteral("Unable to connect to serial port."));
     reporter_.show_status(1, QStringLiteral("Starting upload..."));
 
