@@ -8,7 +8,6 @@
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
 #include "halvern-upload/ProgressFormat.h"
-#include "halvern-upload/ScratchStore.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "upload/CoolDown.h"
 #include "upload/UploadSession.h"
@@ -327,8 +326,7 @@ void run_port(Fleet& fleet, Port& port, const Road& road) {
     clock.start();
     const Options& options = road.options;
     // Everything of the port is made on its own thread and stays there.
-    ScratchStore scratch(road.port_map);
-    const std::unique_ptr<DeviceLibrary> device = road.env.make_library(scratch.store());
+    const std::unique_ptr<DeviceLibrary> device = road.env.make_library(road.port_map);
     GuardedLibrary guarded(*device);
     guarded.read_timeout_ms = options.read_timeout_ms;
     FleetLibrary library(guarded, fleet, port);
@@ -340,7 +338,7 @@ void run_port(Fleet& fleet, Port& port, const Road& road) {
     state.port_name = port.name;
     state.baud_rate = road.job.settings.baud_rate;
     state.emergency_mode = options.emergency;
-    SerialConnection connection(library, state, scratch.store(), reporter);
+    SerialConnection connection(library, state, reporter);
 
     auto finish = [&](int exit) {
         // After the status line of a port that would not open: its cause, where the library can tell.
@@ -494,7 +492,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     }
 
     Fleet fleet(!terminal, answers != Answers::Yes);
-    const Road road{options, job, env, port_map(env.settings)};
+    const Road road{options, job, env, PortMap::read(env.settings)};
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
     // Ctrl-C at a question of the fleet answers it No and then stops the fleet.

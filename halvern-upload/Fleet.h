@@ -1,7 +1,7 @@
 #pragma once
 // One release into the projectors of several ports at once. Every port runs the whole
-// upload road on a thread of its own, with its own application state, settings scratch
-// store, device library, connection and handle; the main thread asks the questions once for
+// upload road on a thread of its own, with its own application state, port map,
+// device library, connection and handle; the main thread asks the questions once for
 // the fleet, draws the table (or prints the plain lines), handles Ctrl-C and writes the
 // summary and the report.
 

@@ -132,7 +132,7 @@ protected:
 
     int run(const QStringList& arguments) {
         Environment env{console, settings, dir.path(),
-                        [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
+                        [this](const PortMap&) -> std::unique_ptr<DeviceLibrary> {
                             return std::make_unique<Forwarding>(*lib);
                         },
                         &ports};
