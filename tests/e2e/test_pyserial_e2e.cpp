@@ -1,8 +1,8 @@
 // halvern-upload through a serial device server the project did not write: pyserial's RFC 2217
 // server side (tests/e2e/rfc2217_bridge.py) in front of the simulated projector's
-// pseudo-terminal, set up at 9600 baud. The find, the status query and the upload go through
-// it; the line must follow the baud rate the tool asks for, and the projector must hold the
-// release afterwards.
+// pseudo-terminal, set up at 9600 baud. The device search and the upload go through it; the
+// line must follow the baud rate the tool asks for, and the projector must hold the release
+// afterwards.
 
 #include "tests/support/ProgramRun.h"
 #include "tests/support/SimProcess.h"
