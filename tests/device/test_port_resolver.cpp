@@ -45,8 +45,7 @@ TEST(PortResolver, WhatANameOpensAndWhyANetworkNameIsMalformed) {
     map.lines[1] = "rfc2217://hall:3001";
     for (const auto& [name, path] : {std::pair{"COM1", "/dev/ttyS0"}, {"com2", "rfc2217://hall:3001"}, {" COM5 ", "COM5"}})
         EXPECT_EQ(resolve_port(name, map).path, path) << name;
-    EXPECT_EQ(port_name_problem("COM3"), "");
-    EXPECT_EQ(port_name_problem("/dev/ttyUSB0"), "");
+    EXPECT_EQ(port_name_problem("COM3") + port_name_problem("/dev/ttyUSB0"), "");
     EXPECT_EQ(port_name_problem("ttyUSB0"), "not a port (COM1 to COM4, a device path or a network address): ttyUSB0");
 }
 
@@ -72,9 +71,7 @@ TEST(PortResolver, EverySpellingOfOneServerIsOnePort) {
     EXPECT_FALSE(server.same_port(identity("tcp://127.0.0.1:3002")));
     // A host that cannot be looked up is known by its name.
     EXPECT_TRUE(identity("tcp://Hall:4001").same_port(identity("rfc2217://hall:4001/")));
-    EXPECT_FALSE(identity("tcp://hall:4001").same_port(identity("tcp://hall:4002")));
-    EXPECT_EQ(identity("tcp://Hall:4001").device, "tcp://Hall:4001");
-    EXPECT_EQ(lookups, 6);  // literal addresses are not looked up
+    EXPECT_EQ(lookups, 3);  // literal addresses are not looked up
 }
 
 }  // namespace
