@@ -23,8 +23,6 @@ public:
     // exclusive use, within timeout_ms where opening takes time (a network connection).
     // kOk, kPortNotFound, kAccessDenied or kInvalidParameter.
     virtual std::int32_t open(std::int32_t baud_rate, std::int32_t timeout_ms) = 0;
-    // Changes the rate of an open line. kOk or kInvalidParameter.
-    virtual std::int32_t set_baud_rate(std::int32_t baud_rate) = 0;
     // Writes size bytes and waits until they have left (drained onto the wire), within the
     // deadline. kOk or kWriteFault.
     virtual std::int32_t write(const char* data, qsizetype size, const QDeadlineTimer& deadline) = 0;
@@ -34,8 +32,8 @@ public:
     // Throws away whatever has arrived and not been read.
     virtual void discard_input() = 0;
     virtual void close() = 0;
-    // What the line reaches, as the port name resolved to it (a device path, a network
-    // address). Two lines with the same identity reach the same port.
+    // What the line reaches, as the port name resolved to it (a device number, a network
+    // name). Two lines with the same identity reach the same port.
     virtual QString identity() const = 0;
     // The operating-system descriptor of an open line, or -1 when it has none.
     virtual int descriptor() const { return -1; }
@@ -43,7 +41,7 @@ public:
     virtual QString open_failure() const { return QString(); }
 };
 
-// The line that reaches a resolved port name (a device path).
+// The line that reaches a resolved port name (a device path or a network name).
 std::unique_ptr<Line> make_line(const QString& path);
 
 }  // namespace halvern

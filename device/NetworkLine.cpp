@@ -3,15 +3,6 @@
 
 #include "device/NetworkLine.h"
 
-#include <QDir>
-#include <QStandardPaths>
-#include <QUrl>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 namespace halvern {
 
 namespace {
@@ -23,130 +14,109 @@ int remaining_ms(const QDeadlineTimer& deadline) {
 // How long throwing input away may go on taking in what keeps arriving.
 constexpr int kDiscardBoundMs = 50;
 
-const QString kRfc2217Scheme = QStringLiteral("rfc2217");
-const QString kTcpScheme = QStringLiteral("tcp");
-
 }  // namespace
 
-QString NetworkAddress::key() const { return QStringLiteral("%1:%2").arg(host).arg(port); }
-
-bool is_network_name(const QString& name) {
-    return name.startsWith(kRfc2217Scheme + QLatin1String("://"), Qt::CaseInsensitive) ||
-           name.startsWith(kTcpScheme + QLatin1String("://"), Qt::CaseInsensitive);
-}
-
-std::optional<NetworkAddress> parse_network_name(const QString& name) {
-    if (!is_network_name(name)) return std::nullopt;
-    const QUrl url(name.trimmed(), QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty() || url.hasQuery() ||
-        url.hasFragment() || (!url.path().isEmpty() && url.path() != QLatin1String("/")))
-        return std::nullopt;
-    const int port = url.port(-1);
-    if (port < 1 || port > 65535) return std::nullopt;
-    NetworkAddress address;
-    address.rfc2217 = url.scheme().compare(kRfc2217Scheme, Qt::CaseInsensitive) == 0;
-    address.host = url.host().toLower();
-    address.port = static_cast<quint16>(port);
-    return address;
-}
-
-NetworkLine::NetworkLine(const QString& name) : name_(name), address_(parse_network_name(name)) {}
+NetworkLine::NetworkLine(const QString& name, HostLookup lookup)
+    : name_(name), address_(parse_network_name(name, &parse_error_)), lookup_(std::move(lookup)) {}
 
 NetworkLine::~NetworkLine() { close(); }
 
-QString NetworkLine::identity() const { return address_ ? address_->key() : name_; }
+QString NetworkLine::identity() const { return QStringLiteral("net ") + name_.toLower(); }
 
-QString NetworkLine::lock_file(const QString& key) {
-    QString safe = key;
-    for (QChar& ch : safe)
-        if (!ch.isLetterOrNumber() && ch != QLatin1Char('.') && ch != QLatin1Char('-')) ch = QLatin1Char('_');
-    const QString file = QStringLiteral("halvern-net-%1.lock").arg(safe);
-    QStringList dirs{QStringLiteral("/run/lock")};
-    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (!runtime.isEmpty()) dirs << runtime;
-    dirs << QDir::tempPath();
-    for (const QString& dir : dirs) {
-        const QFileInfo info(dir);
-        if (info.isDir() && info.isWritable()) return QDir(dir).filePath(file);
-    }
-    return QDir(QDir::tempPath()).filePath(file);
+std::int32_t NetworkLine::fail(std::int32_t result, const QString& why) {
+    close();
+    open_failure_ = name_ + QStringLiteral(": ") + why;
+    return result;
 }
 
-std::int32_t NetworkLine::lock() {
-    // Read-only is enough for flock, and lets another user's run take the same file. A file
-    // that is there already is opened without O_CREAT: in a sticky directory such as
-    // /run/lock, the system refuses O_CREAT on another user's file (fs.protected_regular).
-    const QByteArray path = QFile::encodeName(lock_file(address_->key()));
-    lock_fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (lock_fd_ < 0 && errno == ENOENT) lock_fd_ = ::open(path.constData(), O_RDONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (lock_fd_ < 0) return kAccessDenied;
-    if (::flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
-        ::close(lock_fd_);
-        lock_fd_ = -1;
-        return kAccessDenied;
+std::int32_t NetworkLine::open(std::int32_t baud_rate, std::int32_t timeout_ms) {
+    open_failure_.clear();
+    if (!address_) return fail(kPortNotFound, QStringLiteral("not a network address: %1").arg(parse_error_));
+    if (baud_rate <= 0) return kInvalidParameter;
+    const QDeadlineTimer deadline(std::max(timeout_ms, 1));
+    timeout_text_ = QStringLiteral("%1 s").arg(std::max(timeout_ms, 1) / 1000.0);
+
+    const HostAddresses host = lookup_host(address_->host, deadline, lookup_);
+    if (host.outcome == HostAddresses::Outcome::kNoAnswer)
+        return fail(kPortNotFound,
+                    QStringLiteral("the name %1 was not resolved within %2").arg(address_->host, timeout_text_));
+    if (host.outcome == HostAddresses::Outcome::kNotFound)
+        return fail(kPortNotFound, QStringLiteral("no host named %1").arg(address_->host));
+    if (const auto r = lock(host.addresses); r != kOk) return r;
+    if (const auto r = connect(host.addresses, deadline); r != kOk) return r;
+    // Frames and acknowledgements are small; they must not wait for more to send.
+    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (!address_->rfc2217) return kOk;
+    return negotiate(baud_rate, deadline);
+}
+
+std::int32_t NetworkLine::lock(const std::vector<QHostAddress>& addresses) {
+    // Every address of the host: a name with several reaches the server by any of them.
+    QStringList keys;
+    for (const QHostAddress& address : addresses)
+        if (const QString key = address_key(address, address_->port); !keys.contains(key)) keys << key;
+    keys.sort();
+    for (const QString& key : keys) {
+        auto held = std::make_unique<ServerLock>();
+        if (held->take(key) != ServerLock::Outcome::kTaken) return fail(kAccessDenied, held->why());
+        locks_.push_back(std::move(held));
     }
     return kOk;
 }
 
-std::int32_t NetworkLine::open(std::int32_t baud_rate, std::int32_t timeout_ms) {
-    if (!address_) return kPortNotFound;
-    if (baud_rate <= 0) return kInvalidParameter;
-    if (const auto r = lock(); r != kOk) return r;
-    const QDeadlineTimer deadline(std::max(timeout_ms, 1));
-
-    socket_.connectToHost(address_->host, address_->port);
-    if (!socket_.waitForConnected(remaining_ms(deadline))) {
-        close();
-        return kPortNotFound;
+std::int32_t NetworkLine::connect(const std::vector<QHostAddress>& addresses, const QDeadlineTimer& deadline) {
+    bool refused = false;
+    for (const QHostAddress& address : addresses) {
+        socket_.abort();
+        socket_.connectToHost(address, address_->port);
+        if (socket_.waitForConnected(remaining_ms(deadline))) return kOk;
+        refused = refused || socket_.error() == QAbstractSocket::ConnectionRefusedError;
+        if (deadline.hasExpired()) break;
     }
-    // Frames and acknowledgements are small; they must not wait for more to send.
-    socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    if (!address_->rfc2217) return kOk;
-
-    const auto r = negotiate(baud_rate, deadline);
-    if (r != kOk) close();
-    return r;
+    if (deadline.hasExpired()) return fail(kPortNotFound, QStringLiteral("no answer within %1").arg(timeout_text_));
+    return fail(kPortNotFound, refused ? QStringLiteral("connection refused")
+                                       : QStringLiteral("cannot connect: %1").arg(socket_.errorString()));
 }
 
 std::int32_t NetworkLine::negotiate(std::int32_t baud_rate, const QDeadlineTimer& deadline) {
     // Data that comes before the remote line is set up cannot be the projector's at this
     // rate: it is dropped as it comes, so a server that floods instead of answering fills no
     // memory.
+    auto silent = [&] {
+        if (socket_.state() != QAbstractSocket::ConnectedState)
+            return fail(kAccessDenied, QStringLiteral("the server closed the connection"));
+        return fail(kAccessDenied,
+                    QStringLiteral("no answer to COM port control within %1 (not an RFC 2217 server?)").arg(timeout_text_));
+    };
     socket_.write(telnet::client_greeting());
     while (!negotiator_.com_port_agreed()) {
         // A server that refuses COM port control, or is no Telnet server at all, cannot set
         // the projector's line.
-        if (negotiator_.com_port_refused() || !wait(deadline)) return kAccessDenied;
+        if (negotiator_.com_port_refused())
+            return fail(kAccessDenied, QStringLiteral("the server refuses COM port control (RFC 2217)"));
+        if (!wait(deadline)) return silent();
         data_.clear();
     }
     socket_.write(telnet::line_settings(static_cast<std::uint32_t>(baud_rate)));
     baud_answer_.reset();
     while (!baud_answer_) {
-        if (!wait(deadline)) return kAccessDenied;
+        if (!wait(deadline)) return silent();
         data_.clear();
     }
     // A server that will not pass bytes as they are would turn frames into text.
-    if (negotiator_.binary_refused()) return kAccessDenied;
+    if (negotiator_.binary_refused())
+        return fail(kAccessDenied, QStringLiteral("the server refuses binary transmission"));
     // The server answers with the rate the UART now runs at.
-    return *baud_answer_ == static_cast<std::uint32_t>(baud_rate) ? kOk : kInvalidParameter;
-}
-
-std::int32_t NetworkLine::set_baud_rate(std::int32_t baud_rate) {
-    if (baud_rate <= 0) return kInvalidParameter;
-    if (!address_ || !address_->rfc2217) return kOk;  // raw TCP cannot change the remote rate
-    if (socket_.state() != QAbstractSocket::ConnectedState) return kInvalidParameter;
-    socket_.write(telnet::set_baud_rate(static_cast<std::uint32_t>(baud_rate)));
-    baud_answer_.reset();
-    const QDeadlineTimer deadline(5000);
-    while (!baud_answer_)
-        if (!wait(deadline)) return kInvalidParameter;
-    return *baud_answer_ == static_cast<std::uint32_t>(baud_rate) ? kOk : kInvalidParameter;
+    if (*baud_answer_ != static_cast<std::uint32_t>(baud_rate))
+        return fail(kInvalidParameter,
+                    QStringLiteral("the server set %1 baud instead of %2").arg(*baud_answer_).arg(baud_rate));
+    return kOk;
 }
 
 void NetworkLine::pump() {
     const QByteArray raw = socket_.readAll();
     if (raw.isEmpty()) return;
-    if (!address_ || !address_->rfc2217) {
+    if (!address_->rfc2217) {
         data_ += raw;
         return;
     }
@@ -155,9 +125,8 @@ void NetworkLine::pump() {
     for (const telnet::Command& command : commands) {
         if (const QByteArray answer = negotiator_.answer(command); !answer.isEmpty()) socket_.write(answer);
         if (command.verb == telnet::kSb && command.option == telnet::kOptionComPort &&
-            !command.parameters.isEmpty() &&
-            static_cast<std::uint8_t>(command.parameters[0]) == telnet::kServerOffset + telnet::kSetBaudRate &&
-            command.parameters.size() == 5) {
+            command.parameters.size() == 5 &&
+            static_cast<std::uint8_t>(command.parameters[0]) == telnet::kServerOffset + telnet::kSetBaudRate) {
             std::uint32_t rate = 0;
             for (int i = 1; i < 5; ++i) rate = (rate << 8) | static_cast<std::uint8_t>(command.parameters[i]);
             baud_answer_ = rate;
@@ -223,10 +192,7 @@ void NetworkLine::close() {
         if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.waitForDisconnected(1000);
         socket_.abort();
     }
-    if (lock_fd_ >= 0) {
-        ::close(lock_fd_);
-        lock_fd_ = -1;
-    }
+    locks_.clear();
 }
 
 }  // namespace halvern

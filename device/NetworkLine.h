@@ -3,65 +3,59 @@
 //   rfc2217://HOST:PORT  Telnet with COM port control: the baud rate, data size, parity, stop
 //                        bits and flow control of the remote UART are set at open.
 //   tcp://HOST:PORT      raw bytes; the remote UART keeps whatever rate it was set up with.
-// One program at a time per address: an open line holds an exclusive lock on a lock file
-// named after HOST:PORT.
+// The host is looked up within the open's time-out. One program at a time per server: an
+// open line holds the lock of every address its host resolves to (device/ServerLock.h), so
+// every spelling of one server is one port.
 
 #include "device/Line.h"
+#include "device/PortResolver.h"
+#include "device/ServerLock.h"
 #include "device/Telnet.h"
 
 #include <QTcpSocket>
 
+#include <memory>
 #include <optional>
+#include <vector>
 
 namespace halvern {
 
-struct NetworkAddress {
-    bool rfc2217 = false;  // otherwise raw TCP
-    QString host;          // as written, lower case; IPv6 without brackets
-    quint16 port = 0;
-    // "HOST:PORT", the same for both kinds: what the lock and the library's table go by.
-    QString key() const;
-};
-
-// Whether name is written as a network address (starts with "rfc2217://" or "tcp://").
-bool is_network_name(const QString& name);
-// The address a network name gives; empty when it is malformed (no host, no port or a port
-// outside 1 to 65535, a path, a query or user information).
-std::optional<NetworkAddress> parse_network_name(const QString& name);
-
 class NetworkLine : public Line {
 public:
-    explicit NetworkLine(const QString& name);
+    explicit NetworkLine(const QString& name, HostLookup lookup = system_host_lookup());
     ~NetworkLine() override;
 
     std::int32_t open(std::int32_t baud_rate, std::int32_t timeout_ms) override;
-    std::int32_t set_baud_rate(std::int32_t baud_rate) override;
     std::int32_t write(const char* data, qsizetype size, const QDeadlineTimer& deadline) override;
     std::int32_t read(QByteArray& into, const QDeadlineTimer& deadline) override;
     void discard_input() override;
     void close() override;
+    // The name as written, without regard to case; aliases are found by the locks at open.
     QString identity() const override;
-
-    // Where the lock files live: the first of /run/lock, $XDG_RUNTIME_DIR and the temporary
-    // directory that takes a file.
-    static QString lock_file(const QString& key);
+    QString open_failure() const override { return open_failure_; }
 
 private:
     // Takes in what the server has sent: data to data_, commands answered or noted.
     void pump();
-    // Waits for more from the server until the deadline. false: connection gone.
+    // Waits for more from the server until the deadline. false: connection gone or time out.
     bool wait(const QDeadlineTimer& deadline);
-    std::int32_t lock();
+    std::int32_t fail(std::int32_t result, const QString& why);
+    std::int32_t lock(const std::vector<QHostAddress>& addresses);
+    std::int32_t connect(const std::vector<QHostAddress>& addresses, const QDeadlineTimer& deadline);
     std::int32_t negotiate(std::int32_t baud_rate, const QDeadlineTimer& deadline);
 
     QString name_;
+    QString parse_error_;
     std::optional<NetworkAddress> address_;
+    HostLookup lookup_;
+    QString timeout_text_;  // the open's time-out in words, "5 s"
     QTcpSocket socket_;
-    int lock_fd_ = -1;
+    std::vector<std::unique_ptr<ServerLock>> locks_;
     telnet::Decoder decoder_;
     telnet::Negotiator negotiator_;
     QByteArray data_;  // data received and not yet handed out
     std::optional<std::uint32_t> baud_answer_;
+    QString open_failure_;
 };
 
 }  // namespace halvern

@@ -18,6 +18,10 @@ namespace halvern {
 class SerialConnection {
 public:
     SerialConnection(DeviceLibrary& library, AppState& state, SettingsStore& settings, Reporter& reporter);
+    // Without a settings store: the handle is not mirrored (a handle means nothing once the
+    // process that opened it has ended, so a run that is not the desktop tool keeps it to
+    // itself), and Reset Port closes nothing.
+    SerialConnection(DeviceLibrary& library, AppState& state, Reporter& reporter);
 
     // Opens port_name through init_port_timeouts into handle (the caller passes
     // state.serial_handle). Returns the library's result unchanged: 0 means open. On 0 the
@@ -38,7 +42,7 @@ public:
 private:
     DeviceLibrary& library_;
     AppState& state_;
-    SettingsStore& settings_;
+    SettingsStore* settings_;
     Reporter& reporter_;
 };
 

@@ -45,9 +45,8 @@ struct SerialDeviceLibrary::Private {
         QByteArray pending;
     };
 
-    explicit Private(SettingsStore& s) : settings(s) {}
-
-    SettingsStore& settings;
+    SettingsStore* settings = nullptr;  // where the port map is read and defaults written
+    PortMap ports_given;                // the port map without a settings store
     std::map<std::int32_t, Port> ports;
     QString open_failure;
     std::int32_t next_handle = 1;
@@ -67,18 +66,14 @@ struct SerialDeviceLibrary::Private {
         return h;
     }
 
-    // "COM1" to "COM4" through section "Ports" of the settings; the default is written back so
-    // that the technician finds the line to edit. Any other name is a device path as it is.
-    QString device_path(const QString& name) {
-        for (int n = 1; n <= 4; ++n) {
-            const QString com = QStringLiteral("COM%1").arg(n);
-            if (name.compare(com, Qt::CaseInsensitive) != 0) continue;
-            const QString section = QStringLiteral("Ports");
-            if (!settings.contains(section, com))
-                settings.set(section, com, QStringLiteral("/dev/ttyS%1").arg(n - 1));
-            return settings.get(section, com).trimmed();
-        }
-        return name;
+    PortTarget resolve(const QString& name) {
+        if (!settings) return resolve_port(name, ports_given);
+        const PortMap map = PortMap::read(*settings);
+        const int com = com_number(name);
+        const QString key = QStringLiteral("COM%1").arg(com);
+        if (com != 0 && !settings->contains(QStringLiteral("Ports"), key))
+            settings->set(QStringLiteral("Ports"), key, default_com_device(com));
+        return resolve_port(name, map);
     }
 
     // Discards whatever the port holds unread, in the line and in the library.
@@ -133,7 +128,13 @@ struct SerialDeviceLibrary::Private {
     }
 };
 
-SerialDeviceLibrary::SerialDeviceLibrary(SettingsStore& settings) : d(std::make_unique<Private>(settings)) {}
+SerialDeviceLibrary::SerialDeviceLibrary(SettingsStore& settings) : d(std::make_unique<Private>()) {
+    d->settings = &settings;
+}
+
+SerialDeviceLibrary::SerialDeviceLibrary(const PortMap& ports) : d(std::make_unique<Private>()) {
+    d->ports_given = ports;
+}
 
 SerialDeviceLibrary::~SerialDeviceLibrary() {
     for (auto& [handle, port] : d->ports) port.line->close();
@@ -144,7 +145,7 @@ std::int32_t SerialDeviceLibrary::init_port_timeouts(std::int32_t& handle, const
     // A refusal here has no cause to tell, and the cause of an earlier failure is not this one's.
     d->open_failure.clear();
     if (!port_name || baud_rate <= 0 || timeout_ms <= 0) return kInvalidParameter;
-    const QString path = d->device_path(QString::fromLocal8Bit(port_name).trimmed());
+    const QString path = d->resolve(QString::fromLocal8Bit(port_name)).path;
     if (path.isEmpty()) return kPortNotFound;
 
     // One device is one port, whatever name reaches it.

@@ -5,6 +5,7 @@
 
 #include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
+#include "device/PortResolver.h"
 
 #include <memory>
 
@@ -12,10 +13,12 @@ namespace halvern {
 
 class SerialDeviceLibrary : public DeviceLibrary {
 public:
-    // Port names "COM1" to "COM4" reach devices through section "Ports" of settings
-    // (defaults /dev/ttyS0 to /dev/ttyS3); any other name is taken as it is: a device path, or
-    // a network address rfc2217://HOST:PORT or tcp://HOST:PORT (device/NetworkLine.h).
+    // Port names are resolved as device/PortResolver.h says. Here "COM1" to "COM4" reach
+    // devices through section "Ports" of settings, read at every open; a default that is used
+    // is written there, so that the technician finds the line to edit.
     explicit SerialDeviceLibrary(SettingsStore& settings);
+    // The same with a port map of its own: nothing is read or written.
+    explicit SerialDeviceLibrary(const PortMap& ports);
     ~SerialDeviceLibrary() override;
 
     std::int32_t init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,

@@ -118,10 +118,6 @@ void SerialLine::restore_latency() {
     flags_before_ = -1;
 }
 
-std::int32_t SerialLine::set_baud_rate(std::int32_t baud_rate) {
-    return serial_.setBaudRate(baud_rate) ? kOk : kInvalidParameter;
-}
-
 std::int32_t SerialLine::write(const char* data, qsizetype size, const QDeadlineTimer& deadline) {
     serial_.clearError();
     if (serial_.write(data, size) != size) return kWriteFault;

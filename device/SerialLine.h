@@ -26,7 +26,6 @@ public:
     ~SerialLine() override;
 
     std::int32_t open(std::int32_t baud_rate, std::int32_t timeout_ms) override;
-    std::int32_t set_baud_rate(std::int32_t baud_rate) override;
     std::int32_t write(const char* data, qsizetype size, const QDeadlineTimer& deadline) override;
     std::int32_t read(QByteArray& into, const QDeadlineTimer& deadline) override;
     void discard_input() override;

@@ -1,6 +1,7 @@
 #include "dialogs/frmComPort.h"
 
 #include "common/CenterForm.h"
+#include "device/PortResolver.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -33,9 +34,6 @@ QGroupBox* option_frame(QWidget* parent, const char* name, const QString& captio
 }
 
 const QString kPortsSection = QStringLiteral("Ports");
-
-// What "COMn" reaches when section "Ports" does not say.
-QString default_device(std::size_t index) { return QStringLiteral("/dev/ttyS%1").arg(index); }
 
 // The port frame: each option with the device it reaches beside it.
 QGroupBox* port_frame(QWidget* parent, std::array<QRadioButton*, 4>& options, std::array<QComboBox*, 4>& devices) {
@@ -129,9 +127,8 @@ frmComPort::frmComPort(AppState& state, SettingsStore& settings, SerialConnectio
         });
     }
     on_cmdRefresh_clicked();
-    for (std::size_t i = 0; i < cboDevice_.size(); ++i)
-        cboDevice_[i]->setEditText(
-            settings_.get(kPortsSection, QStringLiteral("COM%1").arg(i + 1), default_device(i)).trimmed());
+    const PortMap map = PortMap::read(settings_);
+    for (std::size_t i = 0; i < cboDevice_.size(); ++i) cboDevice_[i]->setEditText(map.target(static_cast<int>(i) + 1));
 
     // Design selection, then whatever the current state names.
     optCom_[0]->setChecked(true);
@@ -159,7 +156,8 @@ void frmComPort::on_cmdSelect_clicked() {
     settings_.set_startup(QStringLiteral("Baud Rate"), QString::number(state_.baud_rate));
     for (std::size_t i = 0; i < cboDevice_.size(); ++i) {
         const QString device = cboDevice_[i]->currentText().trimmed();
-        settings_.set(kPortsSection, QStringLiteral("COM%1").arg(i + 1), device.isEmpty() ? default_device(i) : device);
+        const int com = static_cast<int>(i) + 1;
+        settings_.set(kPortsSection, QStringLiteral("COM%1").arg(com), device.isEmpty() ? default_com_device(com) : device);
     }
     accept();
 }

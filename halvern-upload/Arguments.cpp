@@ -1,14 +1,15 @@
 #include "halvern-upload/Arguments.h"
 
+#include "device/PortResolver.h"
+
 #include <QRegularExpression>
 
 namespace halvern::cli {
 
 std::optional<QString> parse_port_name(const QString& text) {
-    static const QRegularExpression com(QStringLiteral("^COM[1-4]$"), QRegularExpression::CaseInsensitiveOption);
-    if (com.match(text).hasMatch()) return text.toUpper();
-    if (text.contains(QLatin1Char('/'))) return text;
-    return std::nullopt;
+    if (com_number(text) != 0) return text.toUpper();
+    if (!port_name_problem(text).isEmpty()) return std::nullopt;
+    return text;
 }
 
 namespace {
@@ -75,6 +76,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
 
         if (argument == QLatin1String("--port")) {
             const auto name = parse_port_name(value);
+            if (!name && is_network_name(value)) return fail(QStringLiteral("--port ") + port_name_problem(value));
             if (!name)
                 return fail(QStringLiteral("--port takes COM1 to COM4, a device path or a network address, not %1")
                                 .arg(value));

@@ -40,8 +40,8 @@ struct ParsedArguments {
 // arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE".
 ParsedArguments parse_arguments(const QStringList& arguments);
 
-// A port name as --port takes it: COM1 to COM4 (in capitals), a device path or a network
-// address (anything with a '/'); empty when it is neither.
+// A port name as --port takes it: COM1 to COM4 (in capitals), a device path (anything with a
+// '/') or a well-formed network address (device/PortResolver.h); empty when it is neither.
 std::optional<QString> parse_port_name(const QString& text);
 
 // The --help text.

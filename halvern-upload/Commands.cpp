@@ -1,12 +1,12 @@
 #include "halvern-upload/Commands.h"
 
+#include "app/InitVars.h"
 #include "device/SerialConnection.h"
 #include "halvern-upload/Fleet.h"
 #include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
-#include "halvern-upload/ScratchStore.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "image/FileLookup.h"
 #include "image/ReleaseCatalogue.h"
@@ -134,13 +134,12 @@ private:
 template <typename Body>
 int query(const Options& options, Environment& env, Body body) {
     const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
-    ScratchStore scratch(env.settings);
-    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(PortMap::read(env.settings));
     GuardedLibrary library(*device);
     library.forced_read_timeout_ms = options.read_timeout_ms;
     AppState state = state_for(settings);
     TerminalReporter reporter(env.console, Answers::No, nullptr);
-    SerialConnection connection(library, state, scratch.store(), reporter);
+    SerialConnection connection(library, state, reporter);
     const RoadResult result = body(connection, reporter);
     say_why_the_port_did_not_open(env.console, library);
     // The power state is the result of --status: standard output gets it too.
@@ -210,13 +209,8 @@ int list_ports(Environment& env) {
 }  // namespace
 
 RunSettings resolve_settings(const Options& options, const SettingsStore& settings, const QString& program_dir) {
-    RunSettings run;
-    run.working_directory = settings.startup(QStringLiteral("Working Directory"));
-    if (run.working_directory.isEmpty()) run.working_directory = program_dir;
-    run.port_name = settings.startup(QStringLiteral("Port"));
-    if (run.port_name.isEmpty()) run.port_name = QStringLiteral("COM1");
-    run.baud_rate = parse_decimal(settings.startup(QStringLiteral("Baud Rate"), QStringLiteral("0"))).value_or(0);
-    if (run.baud_rate == 0) run.baud_rate = 38400;
+    const StartupValues start = read_startup(settings, program_dir);
+    RunSettings run{start.working_directory, start.port_name, start.baud_rate};
 
     if (options.dir) run.working_directory = *options.dir;
     if (options.port) run.port_name = *options.port;

@@ -6,6 +6,7 @@
 #include "common/SettingsStore.h"
 #include "device/DeviceLibrary.h"
 #include "device/PortList.h"
+#include "device/PortResolver.h"
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Console.h"
 
@@ -51,9 +52,9 @@ struct Environment {
     Console& console;
     SettingsStore& settings;  // the user's store, only read
     QString program_dir;
-    // The device library over the given store (which receives the port map and may be written).
+    // The device library with the given port map (section "Ports" of the user's store).
     // With several ports it is called on each port's own thread.
-    std::function<std::unique_ptr<DeviceLibrary>(SettingsStore&)> make_library;
+    std::function<std::unique_ptr<DeviceLibrary>(const PortMap&)> make_library;
     // The serial ports of the machine (--list-ports); none when not given.
     const PortList* ports = nullptr;
     Clock clock;

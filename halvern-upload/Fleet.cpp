@@ -6,7 +6,6 @@
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
 #include "halvern-upload/ProgressFormat.h"
-#include "halvern-upload/ScratchStore.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "upload/CoolDown.h"
 #include "upload/DeviceSearch.h"
@@ -71,7 +70,6 @@ struct PortRoad {
     const FleetJob& job;
     QString port;
     DeviceLibrary& library;  // the port's own, guarded
-    SettingsStore& store;    // the port's scratch store
     MessageChain& chain;     // over the face's reporter: what the port showed, in order
     UploadView& view;
     bool identify = false;   // "&Find Device" before the upload
@@ -92,7 +90,7 @@ PortResult run_port(const PortRoad& road) {
     state.port_name = road.port;
     state.baud_rate = road.job.settings.baud_rate;
     state.emergency_mode = road.options.emergency;
-    SerialConnection connection(road.library, state, road.store, road.chain);
+    SerialConnection connection(road.library, state, road.chain);
 
     PortResult result;
     auto ended = [&](Outcome outcome) {
@@ -157,8 +155,7 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     Console& console = env.console;
     const RunClock clock(env.clock);
     const std::int64_t start = clock.milliseconds();
-    ScratchStore scratch(env.settings);
-    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(PortMap::read(env.settings));
     GuardedLibrary library(*device);
     library.forced_read_timeout_ms = options.read_timeout_ms;
     library.guard_from_open = options.emergency;
@@ -166,7 +163,7 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     TerminalProgress view(console, library);
     MessageChain chain(reporter);
 
-    PortRoad road{options, job, job.ports.first(), library, scratch.store(), chain, view};
+    PortRoad road{options, job, job.ports.first(), library, chain, view};
     // The cool-down window without a window: the explanation, the remaining time at every
     // reading, a poll every interval, Ctrl-C for Cancel.
     bool guarded_before = false;
@@ -433,8 +430,7 @@ Phase final_phase(const PortOutcome& o) {
 void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const FleetJob& job, Environment& env,
                     const PortMap& port_map, const RunClock& clock) {
     const std::int64_t start = clock.milliseconds();
-    ScratchStore scratch(port_map);
-    const std::unique_ptr<DeviceLibrary> device = env.make_library(scratch.store());
+    const std::unique_ptr<DeviceLibrary> device = env.make_library(port_map);
     GuardedLibrary guarded(*device);
     guarded.forced_read_timeout_ms = options.read_timeout_ms;
     FleetLibrary library(guarded, fleet, port);
@@ -443,7 +439,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     MessageChain chain(reporter);
     library.reporter = &chain;
 
-    PortRoad road{options, job, port.name, library, scratch.store(), chain, view, !options.emergency};
+    PortRoad road{options, job, port.name, library, chain, view, !options.emergency};
     road.before_upload = [&](const QString& model, const QString& version) {
         fleet.update(port, [&](Port& p) {
             p.row.model = model;
@@ -531,7 +527,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     }
 
     Fleet fleet(!terminal, answers != Answers::Yes, clock);
-    const PortMap map = port_map(env.settings);  // read once on the main thread: the user's store is not shared
+    const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
     // Ctrl-C at a question of the fleet answers it No and then stops the fleet.

@@ -1,7 +1,7 @@
 #pragma once
 // One release into the projectors of one or more ports. Every port runs the same road: the
 // device search first when it is one of several (normal mode), then the upload, each with its
-// own application state, settings scratch store, device library, connection and handle.
+// own application state, port map, device library, connection and handle.
 //
 // One port runs on the main thread and keeps the single upload's form: its boxes, questions
 // and status lines on standard error as they come, the progress line, Ctrl-C asking before it

@@ -2,39 +2,29 @@
 
 #include "halvern-upload/Arguments.h"
 
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-
 namespace halvern::cli {
 
-PortDevice resolve_port_device(const QString& name, const SettingsStore& settings) {
-    QString path = name;
-    for (int n = 1; n <= 4; ++n) {
-        const QString com = QStringLiteral("COM%1").arg(n);
-        if (name.compare(com, Qt::CaseInsensitive) != 0) continue;
-        path = settings.get(QStringLiteral("Ports"), com, QStringLiteral("/dev/ttyS%1").arg(n - 1)).trimmed();
-    }
-    if (path.contains(QStringLiteral("://"))) return {name, path, QStringLiteral("net:") + path.toLower()};
+namespace {
+// How long the names of one command line may take to look up, all together.
+constexpr int kLookupMs = 5000;
+}  // namespace
 
-    const QFileInfo info(path);
-    const QString canonical = info.canonicalFilePath();
-    const QString device = canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
-    struct stat st {};
-    if (::stat(device.toLocal8Bit().constData(), &st) == 0 && S_ISCHR(st.st_mode))
-        return {name, device, QStringLiteral("char:%1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev))};
-    return {name, device, QStringLiteral("path:") + device};
+PortDevice resolve_port_device(const QString& name, const PortMap& map) {
+    PortIdentity identity = identify_port(resolve_port(name, map), QDeadlineTimer(kLookupMs));
+    return {name, identity.device, identity};
 }
 
-std::optional<QString> same_device_named_twice(const QStringList& names, const SettingsStore& settings) {
+std::optional<QString> same_device_named_twice(const QStringList& names, const PortMap& map) {
+    const QDeadlineTimer deadline(kLookupMs);
     std::vector<PortDevice> seen;
     for (const QString& name : names) {
-        const PortDevice port = resolve_port_device(name, settings);
+        const PortIdentity identity = identify_port(resolve_port(name, map), deadline);
+        const PortDevice port{name, identity.device, identity};
         for (const PortDevice& other : seen)
-            if (other.identity == port.identity)
+            if (other.identity.same_port(port.identity))
                 return QStringLiteral("%1 and %2 name the same device %3").arg(other.name, port.name, port.device);
         seen.push_back(port);
     }
@@ -57,6 +47,10 @@ std::optional<QStringList> read_ports_file(const QString& path, QString& error) 
         line = line.trimmed();
         if (line.isEmpty()) continue;
         const std::optional<QString> port = parse_port_name(line);
+        if (!port && is_network_name(line)) {
+            error = QStringLiteral("%1:%2: %3").arg(path).arg(number).arg(port_name_problem(line));
+            return std::nullopt;
+        }
         if (!port) {
             error = QStringLiteral("%1:%2: not a port (COM1 to COM4, a device path or a network address): %3").arg(path).arg(number).arg(line);
             return std::nullopt;

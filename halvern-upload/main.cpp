@@ -20,8 +20,8 @@ int main(int argc, char** argv) {
     const halvern::SystemPortList ports;
     halvern::cli::Environment environment{
         console, settings, QCoreApplication::applicationDirPath(),
-        [](halvern::SettingsStore& store) -> std::unique_ptr<halvern::DeviceLibrary> {
-            return std::make_unique<halvern::SerialDeviceLibrary>(store);
+        [](const halvern::PortMap& ports) -> std::unique_ptr<halvern::DeviceLibrary> {
+            return std::make_unique<halvern::SerialDeviceLibrary>(ports);
         },
         &ports};
     return halvern::cli::run_cli(QCoreApplication::arguments().mid(1), environment);

@@ -159,7 +159,7 @@ protected:
 
     int run(const QStringList& arguments) {
         Environment env{console, settings, dir.path(),
-                        [this](SettingsStore&) -> std::unique_ptr<DeviceLibrary> {
+                        [this](const PortMap&) -> std::unique_ptr<DeviceLibrary> {
                             return std::make_unique<ToDevice>(devices);
                         },
                         &ports, Clock{[] { return QTime(12, 0, 0); }, [] { return std::int64_t{0}; }}};
