@@ -9,6 +9,7 @@
 #include "tests/support/ScriptedDeviceLibrary.h"
 
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -67,24 +68,31 @@ TEST(CoolDown, BarStaysInsideItsRange) {
     }
 }
 
-TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
-    ScriptedDeviceLibrary lib;
-    AppState state;
-    RecordingReporter reporter;
-    lib.status_steps = {cooling(0x00, 0x10), cooling(0x00, 0x05), ScriptedDeviceLibrary::status(kStandby)};
-    {
+TEST(CoolDownWindow, ATickThatReadsStandbyClosesItEnterDoesNothingEscapeAndCancelGiveUp) {
+    // The window opens right after the power-off question: a second Enter lands on Cancel.
+    const struct { const char* what; std::vector<Qt::Key> keys; bool click; bool canceled; } cases[] = {
+        {"Enter twice, then a tick reads standby", {Qt::Key_Return, Qt::Key_Enter}, false, false},
+        {"Escape", {Qt::Key_Escape}, false, true},
+        {"a click on Cancel", {}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDeviceLibrary lib;
+        AppState state;
+        RecordingReporter reporter;
+        lib.status_steps = {cooling(0x01, 0x00), ScriptedDeviceLibrary::status(kStandby)};
         frmCoolDown window(lib, state, reporter);
         EXPECT_EQ(window.timer()->interval(), 5000);
-        window.timer()->setInterval(1);
-        EXPECT_EQ(window.exec(), QDialog::Accepted);
-        EXPECT_FALSE(state.cooldown_canceled);
+        auto* cancel = window.findChild<QPushButton*>("cmdCancel");
+        QTimer::singleShot(0, &window, [&] {
+            cancel->setFocus();
+            for (const Qt::Key key : c.keys) QTest::keyClick(cancel, key);
+            if (c.click) QTest::mouseClick(cancel, Qt::LeftButton);
+            if (window.isVisible()) window.timer()->start(1);  // the projector reports standby
+        });
+        EXPECT_EQ(window.exec(), c.canceled ? QDialog::Rejected : QDialog::Accepted);
+        EXPECT_EQ(state.cooldown_canceled, c.canceled);
     }
-    lib.status_steps = {cooling(0x01, 0x00)};
-    frmCoolDown window(lib, state, reporter);
-    QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdCancel")->click(); });
-    EXPECT_EQ(window.exec(), QDialog::Rejected);
-    EXPECT_TRUE(state.cooldown_canceled);
-    EXPECT_FALSE(window.timer()->isActive());
 }
 
 TEST(StatusQuery, EachStateItsLineAndThePortClosed) {
