@@ -133,3 +133,22 @@ TEST(ProgressWindow, MarksFollowTheBarAndTheValueStaysInRange) {
     view.close_progress();
     EXPECT_EQ(view.window(), nullptr);
 }
+
+TEST(ProgressWindow, MinimisingEitherWindowBringsBothBack) {
+    // The window manager iconifies an owner with its transient window; without a taskbar
+    // nothing would bring them back.
+    for (const bool progress_first : {true, false}) {
+        QWidget main_window;
+        main_window.show();
+        QtUploadView view(main_window);
+        view.set_progress_maximum(10);
+        view.show_progress();
+        frmUploadProgress* progress = view.window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(progress));
+        (progress_first ? static_cast<QWidget*>(progress) : &main_window)->showMinimized();
+        if (progress_first) main_window.showMinimized();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !progress->isMinimized() && !main_window.isMinimized(); }));
+        progress->close();  // only the upload closes it
+        EXPECT_TRUE(progress->isVisible() && main_window.isVisible());
+    }
+}
