@@ -4,6 +4,7 @@
 #include "common/SettingsStore.h"
 #include "app/FocusRingStyle.h"
 #include "app/frmUpload.h"
+#include "dialogs/frmAbout.h"
 #include "device/SerialDeviceLibrary.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(halvern::kAppTitle);
     QApplication::setApplicationVersion(QStringLiteral("1.1"));
     halvern::use_focus_ring_style();
+    QApplication::setWindowIcon(halvern::program_icon());
 
     halvern::SettingsStore settings;
     halvern::AppState state;
