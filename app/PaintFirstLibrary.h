@@ -46,6 +46,7 @@ public:
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override {
         return inner_.get_data(handle, buffer, out);
     }
+    QString open_failure() const override { return inner_.open_failure(); }
 
 private:
     void before() {
