@@ -15,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextBrowser>
-#include <QVBoxLayout>
 
 #include <gtest/gtest.h>
 
@@ -136,11 +135,8 @@ TEST(HelpWindow, ScrollsToEachTopicInOneWindowAndReportsAFileItCannotShow) {
 TEST(HelpKeyFilter, F1OpensTheTopicOfTheFocusedControl) {
     // A button with a topic, a box without.
     QWidget window;
-    auto* layout = new QVBoxLayout(&window);
-    auto* cmdUpload = new QPushButton("Start &Upload");
-    auto* txtProjector = new QLineEdit;
-    layout->addWidget(cmdUpload);
-    layout->addWidget(txtProjector);
+    auto* cmdUpload = new QPushButton("Start &Upload", &window);
+    auto* txtProjector = new QLineEdit(&window);
     cmdUpload->setProperty("helpTopic", 11);
     window.show();
     window.activateWindow();
