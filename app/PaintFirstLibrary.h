@@ -47,6 +47,7 @@ public:
         return inner_.get_data(handle, buffer, out);
     }
     std::int32_t read_timeout_ms(std::int32_t handle) const override { return inner_.read_timeout_ms(handle); }
+    QString open_failure() const override { return inner_.open_failure(); }
 
 private:
     void before() {

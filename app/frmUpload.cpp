@@ -28,20 +28,70 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QMenuBar>
+#include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QShortcut>
+#include <QStyle>
 #include <QShortcutEvent>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace halvern {
 
 namespace {
 
 constexpr int kListTabStopDialogUnits = 128;
-// Design widths of the date and time panels: 1764 twips at 15 twips to the pixel.
-constexpr int kClockPanelWidth = 118;
+
+// The longest messages of the status line; the window starts wide enough for each to stand
+// whole.
+const QStringList kLongestStatusTexts{
+    QStringLiteral("There was an error uploading the operating system to the device."),
+    QStringLiteral("Unable to find any devices connect to this computer."),
+    QStringLiteral("The operating system has been uploaded successfully!"),
+};
+
+// The status lines of a serial port that did not open.
+bool port_did_not_open(int icon, const QString& text) {
+    return icon == 3 && (text == QLatin1String("Unable to connect to serial port.") ||
+                         text == QLatin1String("Unable to set baud rate to 38.4 kbps"));
+}
+
+// Why the port did not open, as the library says, and for a device of a group the user is
+// not in, how to join it.
+QString port_open_cause(const QString& failure) {
+    static const QRegularExpression group(QStringLiteral("permission denied \\(the device belongs to group (\\S+)\\)"));
+    const QRegularExpressionMatch match = group.match(failure);
+    if (!match.hasMatch()) return failure;
+    return failure + QStringLiteral("\nTo use the port, join the group: sudo adduser \"$USER\" %1, then log in again.")
+                         .arg(match.captured(1));
+}
+
+// The release list: the keyboard focus shows as a dotted ring inside its edge, as on the
+// buttons, whether or not a line is current.
+class ReleaseListBox : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QListWidget::paintEvent(event);
+        if (!hasFocus()) return;
+        QPainter painter(viewport());
+        painter.setPen(QPen(palette().color(QPalette::Active, QPalette::Text), 1, Qt::DotLine));
+        painter.drawRect(viewport()->rect().adjusted(1, 1, -2, -2));
+    }
+    void focusInEvent(QFocusEvent* event) override {
+        QListWidget::focusInEvent(event);
+        viewport()->update();
+    }
+    void focusOutEvent(QFocusEvent* event) override {
+        QListWidget::focusOutEvent(event);
+        viewport()->update();
+    }
+};
 
 template <class W>
 W* named(W* widget, const char* name) {
@@ -191,6 +241,16 @@ frmUpload::frmUpload(AppState& state, SettingsStore& settings, DeviceLibrary& li
     set_help_ids();
     help_file_ = help_file_path(program_dir_);
     set_list_tab_stop(*ui_.lstVersions, kListTabStopDialogUnits);
+    // However small the window is made, both columns of the list and their headings stay
+    // whole: the version column's text ends inside the list beside its scroll bar.
+    const auto* tabs = qobject_cast<const TabStopDelegate*>(ui_.lstVersions->itemDelegate());
+    const int version_width = qMax(ui_.lblVersion->sizeHint().width(),
+                                   ui_.lstVersions->fontMetrics().horizontalAdvance(QStringLiteral("00.00 ")));
+    ui_.lstVersions->setMinimumWidth(tabs->text_left(*ui_.lstVersions) + qCeil(tabs->tab_stop()) + version_width +
+                                     style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2 * ui_.lstVersions->frameWidth());
+    // The design's client area, 7665 by 3495 twips, is the least the window starts with; wider
+    // where the longest status message needs it.
+    resize(sizeHint().expandedTo(QSize(7665 / 15, 3495 / 15)));
     // F1 on a button opens its help topic, anywhere else the contents.
     QCoreApplication::instance()->installEventFilter(new HelpKeyFilter(this, [this] { return help_file_; }, this));
 }
@@ -247,10 +307,8 @@ void frmUpload::build() {
     ui_.lblModel = label(central, "lblModel",
                          QStringLiteral("Model") + QString(42, QLatin1Char(' ')) + QStringLiteral("Available Versions"));
     ui_.lblVersion = label(central, "lblVersion", QStringLiteral("Version"));
-    ui_.lstVersions = named(new QListWidget(central), "lstVersions");
-    QFont arial = ui_.lstVersions->font();
-    arial.setFamilies({QStringLiteral("Arial")});
-    ui_.lstVersions->setFont(arial);
+    // In the font of every other control.
+    ui_.lstVersions = named(new ReleaseListBox(central), "lstVersions");
     ui_.lstVersions->setSelectionMode(QAbstractItemView::SingleSelection);
 
     auto* heading = new QHBoxLayout;
@@ -281,15 +339,27 @@ void frmUpload::build() {
     panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     ui_.staMainIcon = label(panel1, "staMainIcon", QString());
     ui_.staMainIcon->setFixedSize(16, 16);
-    ui_.staMainText = named(new StatusMessageLabel(panel1), "staMainText");
+    auto* message = named(new StatusMessageLabel(panel1), "staMainText");
+    QString longest;
+    for (const QString& text : kLongestStatusTexts)
+        if (message->fontMetrics().horizontalAdvance(text) > message->fontMetrics().horizontalAdvance(longest))
+            longest = text;
+    message->set_room_for(longest);
+    ui_.staMainText = message;
     auto* panel1_layout = new QHBoxLayout(panel1);
     panel1_layout->setContentsMargins(3, 1, 3, 1);
     panel1_layout->addWidget(ui_.staMainIcon);
     panel1_layout->addWidget(ui_.staMainText, 1);
     ui_.staMainDate = label(ui_.staMain, "staMainDate", QString());
     ui_.staMainTime = label(ui_.staMain, "staMainTime", QString());
-    for (QLabel* clock : {ui_.staMainDate, ui_.staMainTime}) {
-        clock->setMinimumWidth(kClockPanelWidth);
+    // As wide as the widest date and time of the locale, no wider: the room is the message's.
+    const QLocale locale;
+    const QDateTime widest(QDate(2028, 12, 28), QTime(23, 58, 58));
+    const QString widest_text[] = {locale.toString(widest.date(), QLocale::ShortFormat),
+                                   locale.toString(widest.time(), QLocale::ShortFormat)};
+    for (int i = 0; i < 2; ++i) {
+        QLabel* clock = i == 0 ? ui_.staMainDate : ui_.staMainTime;
+        clock->setMinimumWidth(clock->fontMetrics().horizontalAdvance(widest_text[i]) + 12);
         clock->setAlignment(Qt::AlignCenter);
         clock->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     }
@@ -340,8 +410,6 @@ void frmUpload::build() {
     ui_.cmdSearch->installEventFilter(this);
     menuBar()->installEventFilter(this);
 
-    // The design's client area, 7665 by 3495 twips, is the least the window starts with.
-    resize(sizeHint().expandedTo(QSize(7665 / 15, 3495 / 15)));
 }
 
 void frmUpload::init_vars() { halvern::init_vars(state_, settings_, program_dir_); }
@@ -354,12 +422,13 @@ void frmUpload::show_status(int icon, const QString& text) {
     const QString& key = kStatusIconKeys[icon - 1];
     ui_.staMainIcon->setPixmap(status_light(key, ui_.staMainIcon->width()));
     ui_.staMainIcon->setProperty("iconKey", key);
-    static_cast<StatusMessageLabel*>(ui_.staMainText)->set_message(text);
+    const QString cause = port_did_not_open(icon, text) ? port_open_cause(library_.open_failure()) : QString();
+    static_cast<StatusMessageLabel*>(ui_.staMainText)->set_message(text, cause);
 }
 
 void frmUpload::set_help_ids() {
-    ui_.cmdSearch->setProperty("helpTopic", 9);
-    ui_.cmdUpload->setProperty("helpTopic", 11);
+    ui_.cmdSearch->setProperty("helpTopic", kHelpTopicSearch);
+    ui_.cmdUpload->setProperty("helpTopic", kHelpTopicUpload);
 }
 
 void frmUpload::update_time() {
@@ -375,6 +444,14 @@ void frmUpload::showEvent(QShowEvent* event) {
     if (!centred_) {
         centred_ = true;
         center_form(*this);
+        // Once the window is laid out in its final font: it grows by what the message panel
+        // still lacks for the longest status message, and stands in the middle again.
+        QTimer::singleShot(0, this, [this] {
+            if (const int lacking = static_cast<StatusMessageLabel*>(ui_.staMainText)->lacking_room(); lacking > 0) {
+                resize(width() + lacking, height());
+                center_form(*this);
+            }
+        });
         ui_.cmdSearch->setFocus();
     }
     QMainWindow::showEvent(event);

@@ -5,6 +5,7 @@
 #include "common/Version.h"
 #include "app/FocusRingStyle.h"
 #include "app/frmUpload.h"
+#include "dialogs/frmAbout.h"
 #include "device/SerialDeviceLibrary.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(halvern::kAppTitle);
     QApplication::setApplicationVersion(QString::fromLatin1(halvern::kVersion));
     halvern::use_focus_ring_style();
+    QApplication::setWindowIcon(halvern::program_icon());
 
     halvern::SettingsStore settings;
     halvern::AppState state;

@@ -1,7 +1,8 @@
 # The About box and the help window, and the help file beside the program.
 add_library(halvern_dialog_about STATIC
   ${CMAKE_CURRENT_LIST_DIR}/frmAbout.cpp ${CMAKE_CURRENT_LIST_DIR}/frmAbout.h
-  ${CMAKE_CURRENT_LIST_DIR}/HelpWindow.cpp ${CMAKE_CURRENT_LIST_DIR}/HelpWindow.h)
+  ${CMAKE_CURRENT_LIST_DIR}/HelpWindow.cpp ${CMAKE_CURRENT_LIST_DIR}/HelpWindow.h
+  ${CMAKE_CURRENT_LIST_DIR}/program_icon.qrc)
 target_link_libraries(halvern_dialog_about PUBLIC halvern_headers Qt6::Widgets)
 target_compile_definitions(halvern_dialog_about PRIVATE
   HALVERN_VERSION_MAJOR=${PROJECT_VERSION_MAJOR} HALVERN_VERSION_MINOR=${PROJECT_VERSION_MINOR})

@@ -16,8 +16,10 @@ namespace halvern {
 
 QString help_anchor(int topic) {
     switch (topic) {
-    case 9: return QStringLiteral("topic9");
-    case 11: return QStringLiteral("topic11");
+    case kHelpTopicSearch: return QStringLiteral("topic9");
+    case kHelpTopicUpload: return QStringLiteral("topic11");
+    case kHelpTopicComPort: return QStringLiteral("comport");
+    case kHelpTopicWorkingDirectory: return QStringLiteral("workdir");
     default: return QStringLiteral("contents");
     }
 }

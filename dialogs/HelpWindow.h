@@ -18,8 +18,15 @@ class QTextBrowser;
 
 namespace halvern {
 
-// The anchor of a topic in the help file: 9 "topic9" (device search), 11 "topic11" (upload);
-// 0 and every number the file has no topic for give "contents".
+// Help topics, as the "helpTopic" property of a control or a window names them.
+inline constexpr int kHelpTopicSearch = 9;
+inline constexpr int kHelpTopicUpload = 11;
+inline constexpr int kHelpTopicComPort = 12;
+inline constexpr int kHelpTopicWorkingDirectory = 13;
+
+// The anchor of a topic in the help file: 9 "topic9" (device search), 11 "topic11" (upload),
+// 12 "comport" (serial port dialog), 13 "workdir" (working directory dialog); 0 and every
+// number the file has no topic for give "contents".
 QString help_anchor(int topic);
 
 // The "helpTopic" property of widget or its nearest parent that has one as a positive whole

@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
-#include <QStyle>
 #include <QVBoxLayout>
 
 #ifdef Q_OS_WIN
@@ -26,7 +25,18 @@
 #define HALVERN_VERSION_MINOR 1
 #endif
 
+// The resource is compiled into a static library: asking for it by name keeps it linked in.
+static void load_program_icon_resource() { Q_INIT_RESOURCE(program_icon); }
+
 namespace halvern {
+
+QIcon program_icon() {
+    load_program_icon_resource();
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/halvern-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
 
 namespace {
 
@@ -133,9 +143,7 @@ frmAbout::frmAbout(frmAboutOptions options, QWidget* parent) : QDialog(parent), 
     }
 
     auto* picIcon = named(new QLabel(this), QStringLiteral("picIcon"));
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull()) icon = style()->standardIcon(QStyle::SP_ComputerIcon);
-    picIcon->setPixmap(icon.pixmap(32, 32));
+    picIcon->setPixmap(program_icon().pixmap(48, 48));
     picIcon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
 
     auto* lblTitle = named(new QLabel(about_title(), this), QStringLiteral("lblTitle"));

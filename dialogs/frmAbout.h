@@ -11,6 +11,7 @@
 #include "common/Reporter.h"
 
 #include <QDialog>
+#include <QIcon>
 #include <QString>
 #include <QStringList>
 
@@ -21,6 +22,10 @@ namespace halvern {
 
 // The message when no system-information tool can be started.
 inline const QString kSystemInfoUnavailable = QStringLiteral("System Information Is Unavailable At This Time");
+
+// The program's icon (app/icons), at every size it is drawn in; the main program gives it to
+// the application, and the About box shows it.
+QIcon program_icon();
 
 // "Halvern!  v1.1": the title, two blanks, "v", major, ".", minor; no revision.
 QString about_title();

@@ -2,6 +2,7 @@
 
 #include "common/CenterForm.h"
 #include "device/PortResolver.h"
+#include "dialogs/HelpWindow.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
+
+#include <iterator>
 
 namespace halvern {
 
@@ -120,12 +123,24 @@ frmComPort::frmComPort(AppState& state, SettingsStore& settings, SerialConnectio
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdResetPort, &QPushButton::clicked, this, &frmComPort::on_cmdResetPort_clicked);
     connect(cmdRefresh, &QPushButton::clicked, this, &frmComPort::on_cmdRefresh_clicked);
-    for (QComboBox* devices : cboDevice_) {
-        // A port chosen from the list puts its name in the field, not its whole description.
-        connect(devices, &QComboBox::activated, devices, [devices](int index) {
+    for (std::size_t i = 0; i < cboDevice_.size(); ++i) {
+        QComboBox* devices = cboDevice_[i];
+        QRadioButton* option = optCom_[i];
+        // A port chosen from the list puts its name in the field, not its whole description;
+        // choosing or typing the device of a port name selects that name.
+        connect(devices, &QComboBox::activated, this, [devices, option](int index) {
             devices->setEditText(devices->itemData(index).toString());
+            option->setChecked(true);
         });
+        connect(devices->lineEdit(), &QLineEdit::textEdited, option, [option] { option->setChecked(true); });
     }
+    // The keyboard goes through the controls as they stand: the ports, the baud rates,
+    // "Re&fresh" under them, then the buttons on the right.
+    QWidget* order[] = {optCom_[0], cboDevice_[0], optCom_[1], cboDevice_[1], optCom_[2], cboDevice_[2],
+                        optCom_[3], cboDevice_[3], optBaudRate_[0], optBaudRate_[1], optBaudRate_[2],
+                        cmdRefresh, cmdSelect, cmdCancel, cmdResetPort};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+    setProperty("helpTopic", kHelpTopicComPort);
     on_cmdRefresh_clicked();
     const PortMap map = PortMap::read(settings_);
     for (std::size_t i = 0; i < cboDevice_.size(); ++i) cboDevice_[i]->setEditText(map.target(static_cast<int>(i) + 1));
@@ -155,7 +170,11 @@ void frmComPort::on_cmdSelect_clicked() {
     settings_.set_startup(QStringLiteral("Port"), state_.port_name);
     settings_.set_startup(QStringLiteral("Baud Rate"), QString::number(state_.baud_rate));
     for (std::size_t i = 0; i < cboDevice_.size(); ++i) {
-        const QString device = cboDevice_[i]->currentText().trimmed();
+        // The field may hold a port's whole description (the list's completion of what was
+        // typed): what is stored is the port's name.
+        QString device = cboDevice_[i]->currentText().trimmed();
+        if (const int found = cboDevice_[i]->findText(device, Qt::MatchFixedString | Qt::MatchCaseSensitive); found >= 0)
+            device = cboDevice_[i]->itemData(found).toString();
         const int com = static_cast<int>(i) + 1;
         settings_.set(kPortsSection, QStringLiteral("COM%1").arg(com), device.isEmpty() ? default_com_device(com) : device);
     }

@@ -1,20 +1,28 @@
 #include "dialogs/frmWorkingDirectory.h"
 
 #include "common/CenterForm.h"
+#include "dialogs/HelpWindow.h"
 #include "image/FileLookup.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStorageInfo>
 #include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstring>
 
 namespace halvern {
 
@@ -88,6 +96,8 @@ struct frmWorkingDirectory::Private {
         const QStringList subdirectories =
             QDir(current).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
         for (const QString& name : subdirectories) {
+            // A link to something other than a directory (/dev/stdin) is no folder.
+            if (!QFileInfo(join_path(current, name)).isDir()) continue;
             auto* item = new QTreeWidgetItem(parent, QStringList{name});
             item->setData(0, kPathRole, join_path(current, name));
             item->setIcon(0, closed);
@@ -104,13 +114,18 @@ struct frmWorkingDirectory::Private {
         }
     }
 
-    // Opens an entry of dirFiles (double click).
+    // Opens an entry of dirFiles (double click, or Enter on the highlighted one). What keeps
+    // it from being opened is said as the system says it.
     void open(const QString& path) {
-        const QFileInfo info(path);
-        if (!info.isDir() || !info.isReadable() || !info.isExecutable()) {
-            reporter.message_box(QStringLiteral("Unexpected error. Permission denied: ") + path);
+        const QByteArray native = QFile::encodeName(path);
+        DIR* listing = ::opendir(native.constData());
+        if (!listing) {
+            const int error = errno;
+            reporter.message_box(QStringLiteral("Unexpected error. ") + QString::fromLocal8Bit(std::strerror(error)) +
+                                 QStringLiteral(": ") + path);
             return;
         }
+        ::closedir(listing);
         set_current(path);
     }
 
@@ -188,6 +203,8 @@ frmWorkingDirectory::frmWorkingDirectory(AppState& state, SettingsStore& setting
     connect(d->drvFiles, &QComboBox::currentIndexChanged, this, [this](int index) { d->volume_changed(index); });
     connect(d->dirFiles, &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { d->open(item->data(0, kPathRole).toString()); });
+    d->dirFiles->installEventFilter(this);
+    setProperty("helpTopic", kHelpTopicWorkingDirectory);
     connect(cmdCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(cmdSelect, &QPushButton::clicked, this, [this] {
         d->state.working_directory = d->highlighted();
@@ -203,6 +220,19 @@ frmWorkingDirectory::frmWorkingDirectory(AppState& state, SettingsStore& setting
 frmWorkingDirectory::~frmWorkingDirectory() { delete d; }
 
 QString frmWorkingDirectory::current_directory() const { return d->current; }
+
+bool frmWorkingDirectory::eventFilter(QObject* watched, QEvent* event) {
+    // Enter in the directory list opens the highlighted entry, so the keyboard can go deeper;
+    // "&Select" stores the choice.
+    if (watched == d->dirFiles && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (const QTreeWidgetItem* item = d->dirFiles->currentItem()) d->open(item->data(0, kPathRole).toString());
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
 
 void frmWorkingDirectory::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

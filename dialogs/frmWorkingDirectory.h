@@ -5,7 +5,7 @@
 // Controls (objectName = control name): drvFiles (QComboBox of the mounted volumes), dirFiles
 // (QTreeWidget: the path from the volume's root down to the current directory, and the
 // current directory's subdirectories; a double click opens an entry, a single click only
-// highlights it), cmdSelect "&Select", cmdCancel "&Cancel".
+// highlights it; Enter opens the highlighted entry), cmdSelect "&Select", cmdCancel "&Cancel".
 
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
@@ -57,6 +57,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Enter in dirFiles opens the highlighted entry instead of pressing "&Select".
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     struct Private;

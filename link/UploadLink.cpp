@@ -148,6 +148,7 @@ bool UploadLink::upload_motorola_file(const QString& name, int index, const Vers
                               name + QStringLiteral(" file."));
         return false;
     }
+    file_length_ = end - start + 1;
     for (int n = 1; n <= blocks; ++n) {
         yield(2);
         if (!send_data_block(n)) {
@@ -193,8 +194,14 @@ bool UploadLink::send_data_block(int n) {
         yield(3);
         return false;
     }
-    // The step counts the whole message, envelope included.
-    advance_progress(view_, block_message_size / std::max<std::int16_t>(progress_divisor, 1));
+    // The bar counts the image bytes the block carried, not the message with its header nor
+    // the fill past the end of the file, so that it reaches its maximum with the last block.
+    // Counted from the file's start and rounded up, so that no byte is lost between blocks.
+    const std::int64_t divisor = std::max<std::int16_t>(progress_divisor, 1);
+    const auto units_up_to = [&](std::int64_t blocks) {
+        return (std::min(blocks * block_size, file_length_) + divisor - 1) / divisor;
+    };
+    advance_progress(view_, static_cast<long>(units_up_to(n) - units_up_to(n - 1)));
     yield(3);
     return true;
 }

@@ -62,6 +62,8 @@ private:
     FrameLayer& frames_;
     Reporter& reporter_;
     UploadView& view_;
+    // Bytes of the file being sent (its address window); the blocks past it carry fill only.
+    std::int64_t file_length_ = INT64_MAX;
 };
 
 // The bytes the version control file message carries for a file's raw bytes: each byte a

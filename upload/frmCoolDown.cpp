@@ -61,6 +61,9 @@ frmCoolDown::frmCoolDown(DeviceLibrary& library, AppState& state, Reporter& repo
     pgbStatus->setVisible(false);
     cmdCancel = new QPushButton(QStringLiteral("&Cancel"), panel);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    // Enter never cancels: the window opens right after the power-off question, and a second
+    // Enter meant for that question must not give up the upload.
+    cmdCancel->setAutoDefault(false);
 
     auto* grid = new QGridLayout(panel);
     grid->addWidget(lblCoolDown, 0, 0, 1, 5);
@@ -121,6 +124,7 @@ void frmCoolDown::keyPressEvent(QKeyEvent* event) {
         cmdCancel->click();
         return;
     }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
     QDialog::keyPressEvent(event);
 }
 

@@ -23,7 +23,7 @@ public:
     QTimer* timer() const { return tmrCoolDown; }
 
 protected:
-    // Escape presses Cancel, the window's one button.
+    // Escape presses Cancel, the window's one button; Enter does nothing.
     void keyPressEvent(QKeyEvent* event) override;
 
 private slots:

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QProgressBar>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -74,8 +75,9 @@ frmUploadProgress::frmUploadProgress(QWidget* owner)
         Label1[i]->setObjectName(QStringLiteral("Label1_%1").arg(i));
     }
     // Load: the three middle marks follow the bar's width.
-    mark_lefts_ = progress_mark_lefts(kBarWidth);
-    const float lefts[5] = {105, mark_lefts_[0], mark_lefts_[1], mark_lefts_[2], 4520};
+    middle_mark_lefts_twips_ = progress_mark_lefts(kBarWidth);
+    const float lefts[5] = {105, middle_mark_lefts_twips_[0], middle_mark_lefts_twips_[1], middle_mark_lefts_twips_[2],
+                            4520};
     for (int i = 0; i < 5; ++i) {
         // At least as wide as the text in the font in use; the last mark ends at the bar's end.
         const int width = qMax(px(widths[i]) + 4, Label1[i]->fontMetrics().horizontalAdvance(Label1[i]->text()) + 4);
@@ -86,6 +88,10 @@ frmUploadProgress::frmUploadProgress(QWidget* owner)
     center_form(*this);
     set_value(0.0f);
     title_bar_without_buttons(*this);
+    if (owner) {
+        owner_window_ = owner->window();
+        owner_window_->installEventFilter(this);
+    }
 }
 
 void frmUploadProgress::set_maximum(float maximum) {
@@ -100,6 +106,33 @@ void frmUploadProgress::set_value(float value) {
 }
 
 void frmUploadProgress::closeEvent(QCloseEvent* event) { event->ignore(); }
+
+void frmUploadProgress::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) restore_soon();
+    QWidget::changeEvent(event);
+}
+
+bool frmUploadProgress::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == owner_window_ && event->type() == QEvent::WindowStateChange && owner_window_->isMinimized())
+        restore_soon();
+    return QWidget::eventFilter(watched, event);
+}
+
+void frmUploadProgress::restore_soon() {
+    // After the window system has finished the minimising that is under way; the window
+    // manager may iconify the second window only after the first.
+    if (restore_queued_) return;
+    restore_queued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        restore_queued_ = false;
+        for (QWidget* window : {owner_window_.data(), static_cast<QWidget*>(this)}) {
+            if (!window || !window->isMinimized()) continue;
+            window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+            window->show();
+        }
+        raise();
+    });
+}
 
 QtUploadView::~QtUploadView() { close_progress(); }
 

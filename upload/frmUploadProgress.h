@@ -26,8 +26,8 @@ public:
     explicit frmUploadProgress(QWidget* owner = nullptr);
 
     QProgressBar* bar() const { return pgbStatus; }
-    // The marks' left edges as placed at load, in twips.
-    const std::array<float, 3>& mark_lefts() const { return mark_lefts_; }
+    // Left edges of the 25%, 50% and 75% marks as placed at load, in twips.
+    const std::array<float, 3>& middle_mark_lefts_twips() const { return middle_mark_lefts_twips_; }
 
     // The bar's range and value are single-precision numbers; QProgressBar counts whole steps.
     float maximum() const { return maximum_; }
@@ -38,11 +38,21 @@ public:
 protected:
     // Alt+F4 and the like: the upload closes it, nothing else.
     void closeEvent(QCloseEvent* event) override;
+    // Minimised, it would take the main window with it (the window manager iconifies an
+    // owner with its transient window) and, with no taskbar to bring them back, the program
+    // would look dead mid-upload: this window and its owner stand again at once, whichever
+    // of the two was minimised.
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void restore_soon();
+
     QProgressBar* pgbStatus;
+    QPointer<QWidget> owner_window_;
+    bool restore_queued_ = false;
     std::array<QLabel*, 5> Label1{};
-    std::array<float, 3> mark_lefts_{};
+    std::array<float, 3> middle_mark_lefts_twips_{};
     float maximum_ = 100.0f;
     float value_ = 0.0f;
 };

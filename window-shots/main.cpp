@@ -50,6 +50,9 @@ public:
         return static_cast<std::int32_t>(f.size());
     }
     std::int32_t get_data(std::int32_t, std::span<std::uint8_t>, std::int32_t&) override { return kTimeout; }
+    QString open_failure() const override {
+        return QStringLiteral("/dev/ttyUSB0: permission denied (the device belongs to group dialout)");
+    }
 };
 
 class SilentReporter : public Reporter {
@@ -64,7 +67,7 @@ public:
 bool save(QWidget& window, const QDir& dir, const char* name) {
     window.show();
     window.activateWindow();
-    QApplication::processEvents();
+    for (int i = 0; i < 3; ++i) QApplication::processEvents();  // layouts settle in steps
     const QString path = dir.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
     const bool ok = window.grab().save(path);
     std::fprintf(ok ? stdout : stderr, "%s %s\n", ok ? "wrote" : "could not write", qPrintable(path));
@@ -77,6 +80,7 @@ bool save(QWidget& window, const QDir& dir, const char* name) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     use_focus_ring_style();
+    QApplication::setWindowIcon(program_icon());
     if (argc != 2) {
         std::fprintf(stderr, "usage: window-shots DIR\n");
         return 2;
@@ -108,9 +112,12 @@ int main(int argc, char** argv) {
     main_window.show_status(1, QStringLiteral("Device is on."));
     ok &= save(main_window, dir, "frmUpload");
 
-    // A failure line longer than the panel: cut on the screen, the window keeps its size.
+    // The longest failure line stands whole at the window's first size.
     main_window.show_status(3, QStringLiteral("There was an error uploading the operating system to the device."));
     ok &= save(main_window, dir, "frmUpload-failure");
+    // A port that did not open: the cause in a second line.
+    main_window.show_status(3, QStringLiteral("Unable to connect to serial port."));
+    ok &= save(main_window, dir, "frmUpload-port-denied");
     main_window.show_status(1, QStringLiteral("Device is on."));
 
     ui.mnuEmergencyMode->trigger();

@@ -1,4 +1,5 @@
-// The serial port dialog, headless: its real option buttons and push buttons are clicked.
+// The serial port dialog, headless: its real option buttons, lists and push buttons are
+// clicked and typed into.
 #include "dialogs/frmComPort.h"
 
 #include "tests/support/RecordingReporter.h"
@@ -33,41 +34,35 @@ struct Rig {
     Rig(const QString& port, std::int32_t baud) {
         state.port_name = port;
         state.baud_rate = baud;
-    }
-    void store() {
-        settings.set_startup("Port", state.port_name);
-        settings.set_startup("Baud Rate", QString::number(state.baud_rate));
+        settings.set_startup("Port", port);
+        settings.set_startup("Baud Rate", QString::number(baud));
     }
     frmComPort& open() {
         dialog = std::make_unique<frmComPort>(state, settings, connection, nullptr, &ports);
         dialog->show();
+        dialog->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
         return *dialog;
     }
-    template <class W> W* control(const QString& name) { return test::control<W>(*dialog, name); }
+    QComboBox* devices(int port) { return control<QComboBox>(*dialog, QStringLiteral("cboDevice%1").arg(port)); }
     void click(const QString& name) { test::click(*dialog, name); }
     // The captions of the selected port and baud rate options.
     QStringList selection() {
         QStringList out;
-        for (const QString& group : {QStringLiteral("optCom"), QStringLiteral("optBaudRate")})
-            for (int i = 0; i < 4; ++i)
-                if (auto* o = dialog->findChild<QRadioButton*>(group + QString::number(i)); o && o->isChecked()) out << o->text();
+        for (auto* o : dialog->findChildren<QRadioButton*>())
+            if (o->isChecked()) out << o->text();
         return out;
     }
     QStringList stored() const { return {settings.startup("Port"), settings.startup("Baud Rate")}; }
-    // What the four port names reach, as the dialog shows it and as section "Ports" holds it.
-    QStringList devices() {
-        QStringList out;
-        for (int i = 0; i < 4; ++i) out << control<QComboBox>(QStringLiteral("cboDevice%1").arg(i))->currentText();
-        return out;
-    }
+    // What the four port names reach, as section "Ports" holds it.
     QStringList port_map() const {
         QStringList out;
-        for (int n = 1; n <= 4; ++n) out << settings.get("Ports", QStringLiteral("COM%1").arg(n), "(none)");
+        for (const char* n : {"COM1", "COM2", "COM3", "COM4"}) out << settings.get("Ports", n, "(none)");
         return out;
     }
     // Opens the list beside a port name with the mouse and clicks the entry in line row.
     void choose(int port, int row) {
-        auto* combo = control<QComboBox>(QStringLiteral("cboDevice%1").arg(port));
+        QComboBox* combo = devices(port);
         QTest::mouseClick(combo, Qt::LeftButton, {}, QPoint(combo->width() - 4, combo->height() / 2));
         QAbstractItemView* view = combo->view();
         ASSERT_TRUE(view->isVisible());
@@ -81,45 +76,23 @@ struct Rig {
     }
     // Replaces the text beside a port name by typing.
     void type(int port, const QString& text) {
-        QLineEdit* edit = control<QComboBox>(QStringLiteral("cboDevice%1").arg(port))->lineEdit();
+        QLineEdit* edit = devices(port)->lineEdit();
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
         QTest::keyClick(edit, Qt::Key_Delete);
         QTest::keyClicks(edit, text);
     }
-    QString found_text() { return control<QLabel>("lblPortsFound")->text(); }
 };
 
 }  // namespace
 
-TEST(ComPortDialog, Captions) {
-    Rig r("COM1", 9600);
-    frmComPort& d = r.open();
-    EXPECT_EQ(d.windowTitle(), "Select Serial Port");
-    const QStringList names{"optCom0",      "optCom1",      "optCom2",      "optCom3",   "optBaudRate0",
-                            "optBaudRate1", "optBaudRate2", "cmdSelect",    "cmdCancel", "cmdResetPort"};
-    EXPECT_EQ(texts(d, names),
-              (QStringList{"COM1", "COM2", "COM3", "COM4", "38400", "19200", "9600", "&OK", "&Cancel", "&Reset Port"}));
-    for (const QString& name : names) EXPECT_TRUE(control(d, name)->isVisible()) << name.toStdString();
-}
-
 TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresWhatIsSelected) {
-    // Nothing is stored before: OK writes even an untouched selection. A port or rate the
-    // dialog does not offer shows as the first port or the lowest rate.
-    const struct {
-        const char* name;
-        QString port;
-        std::int32_t baud;
-        QStringList shown;    // selected captions at opening
-        QStringList clicks;   // then clicked in the two option groups
-        QStringList stored;
-    } cases[] = {
+    // A port or rate the dialog does not offer shows as the first port or the lowest rate.
+    // Selected captions at opening, then clicked in the two option groups, then stored.
+    const struct { const char* name; QString port; std::int32_t baud; QStringList shown, clicks, stored; } cases[] = {
         {"COM3 at 19200", "COM3", 19200, {"COM3", "19200"}, {}, {"COM3", "19200"}},
-        {"COM4 at 38400", "COM4", 38400, {"COM4", "38400"}, {}, {"COM4", "38400"}},
-        {"lower-case port", "com3", 19200, {"COM1", "19200"}, {}, {"COM1", "19200"}},
-        {"unknown port", "/dev/ttyUSB0", 9600, {"COM1", "9600"}, {}, {"COM1", "9600"}},
-        {"unknown baud rate", "COM2", 57600, {"COM2", "9600"}, {}, {"COM2", "9600"}},
-        {"baud rate 0", "COM2", 0, {"COM2", "9600"}, {}, {"COM2", "9600"}},
+        {"lower-case port", "com3", 38400, {"COM1", "38400"}, {}, {"COM1", "38400"}},
+        {"unknown baud rate", "COM4", 57600, {"COM4", "9600"}, {}, {"COM4", "9600"}},
         {"changed", "COM1", 9600, {"COM1", "9600"}, {"optCom1", "optBaudRate0"}, {"COM2", "38400"}},
     };
     for (const auto& c : cases) {
@@ -128,10 +101,8 @@ TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresWhatIsSelected) {
         r.open();
         EXPECT_EQ(r.selection(), c.shown);
         for (const QString& option : c.clicks) r.click(option);
-        EXPECT_EQ(r.selection(), c.stored);
         r.click("cmdSelect");
         EXPECT_EQ(r.dialog->result(), QDialog::Accepted);
-        EXPECT_FALSE(r.dialog->isVisible());
         EXPECT_EQ(r.state.port_name, c.stored[0]);
         EXPECT_EQ(r.state.baud_rate, c.stored[1].toInt());
         EXPECT_EQ(r.stored(), c.stored);
@@ -139,118 +110,83 @@ TEST(ComPortDialog, OpensWithTheCurrentSelectionAndOkStoresWhatIsSelected) {
     }
 }
 
-TEST(ComPortDialog, CancelAndTitleBarCloseChangeNothing) {
+TEST(ComPortDialog, CancelAndTitleBarCloseChangeNothingResetPortKeepsItOpen) {
     for (const bool title_bar : {false, true}) {
-        SCOPED_TRACE(title_bar ? "title bar" : "cmdCancel");
         Rig r("COM3", 19200);
-        r.store();
+        r.settings.set_startup("hndCom", "41");
         r.open();
         r.click("optCom0");
         r.click("optBaudRate2");
+        r.devices(0)->setEditText("/dev/ttyACM0");
+        r.click("cmdResetPort");
+        EXPECT_EQ(r.library.calls, std::vector<std::string>{"close 41"});
+        EXPECT_EQ(r.reporter.boxes(), QStringList{"Serial port has been reset."});
+        EXPECT_TRUE(r.dialog->isVisible());
         if (title_bar) r.dialog->close();
         else r.click("cmdCancel");
-        EXPECT_FALSE(r.dialog->isVisible());
         EXPECT_EQ(r.dialog->result(), QDialog::Rejected);
         EXPECT_EQ(r.state.port_name, "COM3");
-        EXPECT_EQ(r.state.baud_rate, 19200);
         EXPECT_EQ(r.stored(), (QStringList{"COM3", "19200"}));
+        EXPECT_EQ(r.port_map(), QStringList(4, "(none)"));
     }
 }
 
-TEST(ComPortDialog, ResetPortKeepsTheDialogOpen) {
-    struct Case { const char* stored; std::int32_t result; QString call; QStringList boxes; };
-    const Case cases[] = {
-        {nullptr, kOk, "close 0", {"Serial port has been reset."}},
-        {"41", kOk, "close 41", {"Serial port has been reset."}},
-        {"41", kInvalidHandle, "close 41", {}},
-    };
-    for (const Case& c : cases) {
-        Rig r("COM2", 19200);
-        r.store();
-        if (c.stored) r.settings.set_startup("hndCom", c.stored);
-        r.state.serial_handle = 999;
-        r.library.close_results = {c.result};
-        r.open();
-        r.click("optCom3");
-        r.click("cmdResetPort");
-        ASSERT_EQ(r.library.calls.size(), 1u);
-        EXPECT_EQ(QString::fromStdString(r.library.calls[0]), c.call);
-        EXPECT_EQ(r.reporter.boxes(), c.boxes);
-        EXPECT_TRUE(r.dialog->isVisible());
-        EXPECT_EQ(r.selection(), (QStringList{"COM4", "19200"}));  // the selection is untouched
-        EXPECT_EQ(r.state.serial_handle, 999);
-        EXPECT_EQ(r.stored(), (QStringList{"COM2", "19200"}));
-    }
-}
-
-TEST(ComPortDialog, EachPortNameShowsTheDeviceItReaches) {
+TEST(ComPortDialog, ThePortChosenOrTypedBesideANameSelectsThatNameAndOkStoresIt) {
     Rig r("COM1", 9600);
-    r.settings.set("Ports", "COM2", "/dev/ttyUSB3");
+    r.ports.found = {test::usb_adapter(), test::onboard_uart()};
     r.settings.set("Ports", "COM4", " tcp://10.0.0.9:4001 ");
     r.open();
-    EXPECT_EQ(r.devices(), (QStringList{"/dev/ttyS0", "/dev/ttyUSB3", "/dev/ttyS2", "tcp://10.0.0.9:4001"}));
-    EXPECT_EQ(r.found_text(), "No serial port found on this machine: type a device path or a network address.");
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(r.control<QComboBox>(QStringLiteral("cboDevice%1").arg(i))->count(), 0);
-    EXPECT_TRUE(r.control<QLabel>("lblNetwork")->text().contains("38400"));
-
-    // OK untouched writes the map as shown, defaults included.
+    EXPECT_EQ(control<QLabel>(*r.dialog, "lblPortsFound")->text(),
+              "2 serial ports found: choose one from the list beside a port name.");
+    // The list says what each port is; choosing one puts its name in the field.
+    EXPECT_EQ(r.devices(0)->itemText(0), "/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0 (USB Serial, "
+                                         "Maker, serial A10K3XZ, 0403:6001, /dev/ttyUSB0)");
+    r.choose(2, 1);
+    EXPECT_EQ(r.selection(), (QStringList{"COM3", "9600"}));
+    r.choose(1, 0);
+    EXPECT_EQ(r.selection(), (QStringList{"COM2", "9600"}));
+    r.type(3, "rfc2217://10.0.0.5:2001");
+    EXPECT_EQ(r.selection(), (QStringList{"COM4", "9600"}));
+    r.type(0, "");  // an emptied field stands for the default
+    EXPECT_EQ(r.selection(), (QStringList{"COM1", "9600"}));
+    r.click("optCom1");
     r.click("cmdSelect");
-    EXPECT_EQ(r.port_map(), (QStringList{"/dev/ttyS0", "/dev/ttyUSB3", "/dev/ttyS2", "tcp://10.0.0.9:4001"}));
+    EXPECT_EQ(r.stored(), (QStringList{"COM2", "9600"}));
+    EXPECT_EQ(r.port_map(), (QStringList{"/dev/ttyS0", test::usb_adapter().name, "/dev/ttyS0", "rfc2217://10.0.0.5:2001"}));
 }
 
-TEST(ComPortDialog, ChosenAndTypedDevicesAreStoredByOkOnly) {
-    for (const bool ok : {true, false}) {
-        SCOPED_TRACE(ok ? "OK" : "Cancel");
-        Rig r("COM1", 9600);
-        r.ports.found = {test::usb_adapter(), test::onboard_uart()};
-        r.settings.set("Ports", "COM3", "/dev/ttyS2");
-        r.open();
-        EXPECT_EQ(r.found_text(), "2 serial ports found: choose one from the list beside a port name.");
-        auto* combo = r.control<QComboBox>("cboDevice0");
-        ASSERT_EQ(combo->count(), 2);
-        // The list says what each port is; choosing one puts its stable name in the field.
-        EXPECT_EQ(combo->itemText(0), "/dev/serial/by-id/usb-Maker_USB_Serial_A10K3XZ-if00-port0 (USB Serial, Maker, "
-                                      "serial A10K3XZ, 0403:6001, /dev/ttyUSB0)");
-        EXPECT_EQ(combo->itemText(1), "/dev/ttyS0");
-        r.choose(1, 1);
-        r.choose(0, 0);
-        r.type(2, "rfc2217://10.0.0.5:2001");
-        r.type(3, "");  // an emptied field stands for the default
-        EXPECT_EQ(r.devices(), (QStringList{test::usb_adapter().name, "/dev/ttyS0", "rfc2217://10.0.0.5:2001", ""}));
-        r.click(ok ? "cmdSelect" : "cmdCancel");
-        EXPECT_FALSE(r.dialog->isVisible());
-        if (ok)
-            EXPECT_EQ(r.port_map(), (QStringList{test::usb_adapter().name, "/dev/ttyS0", "rfc2217://10.0.0.5:2001",
-                                                 "/dev/ttyS3"}));
-        else
-            EXPECT_EQ(r.port_map(), (QStringList{"(none)", "(none)", "/dev/ttyS2", "(none)"}));
-        EXPECT_TRUE(r.library.calls.empty());
-    }
+TEST(ComPortDialog, AltOStoresThePortNameTypedNotTheDescriptionItWasCompletedTo) {
+    Rig r("COM1", 9600);
+    r.ports.found = {test::usb_adapter()};
+    r.open();
+    r.type(1, test::usb_adapter().name);
+    ASSERT_EQ(r.devices(1)->currentText(), test::usb_adapter().summary());  // the list completed it
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return r.dialog->result() == QDialog::Accepted; }));  // an animated click
+    EXPECT_EQ(r.stored()[0], "COM2");
+    EXPECT_EQ(r.settings.get("Ports", "COM2", "(none)"), test::usb_adapter().name);
 }
 
-TEST(ComPortDialog, RefreshReadsThePortsAgainAndKeepsWhatIsTyped) {
+TEST(ComPortDialog, RefreshReadsThePortsAgainKeepsWhatIsTypedAndComesInTheTabOrderWhereItStands) {
     Rig r("COM2", 9600);
     r.open();
-    EXPECT_EQ(r.ports.reads, 1);
     r.type(1, "/dev/ttyACM0");
-    const struct {
-        std::vector<PortInfo> found;
-        const char* text;
-        int count;
-    } steps[] = {
-        {{test::onboard_uart()}, "1 serial port found: choose it from the list beside a port name.", 1},
-        {{test::usb_adapter(), test::onboard_uart()}, "2 serial ports found: choose one from the list beside a port name.", 2},
-        {{}, "No serial port found on this machine: type a device path or a network address.", 0},
+    const struct { std::vector<PortInfo> found; const char* text; } steps[] = {
+        {{test::onboard_uart()}, "1 serial port found: choose it from the list beside a port name."},
+        {{}, "No serial port found on this machine: type a device path or a network address."},
     };
     for (const auto& step : steps) {
-        SCOPED_TRACE(step.text);
         r.ports.found = step.found;
         r.click("cmdRefresh");
-        EXPECT_EQ(r.found_text(), step.text);
-        EXPECT_EQ(r.control<QComboBox>("cboDevice1")->count(), step.count);
-        EXPECT_EQ(r.devices(), (QStringList{"/dev/ttyS0", "/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS3"}));
-        EXPECT_TRUE(r.dialog->isVisible());
-        EXPECT_EQ(r.selection(), (QStringList{"COM2", "9600"}));
+        EXPECT_EQ(control<QLabel>(*r.dialog, "lblPortsFound")->text(), step.text);
+        EXPECT_EQ(r.devices(1)->count(), int(step.found.size()));
+        EXPECT_EQ(r.devices(1)->currentText(), "/dev/ttyACM0");
     }
-    EXPECT_EQ(r.ports.reads, 4);
+    EXPECT_EQ(r.ports.reads, 3);
+
+    // Tab from the last baud rate reaches "Re&fresh", and the next Tab "&OK".
+    QStringList chain;
+    for (QWidget* w = control<QWidget>(*r.dialog, "optBaudRate2"); chain.size() < 3; w = w->nextInFocusChain())
+        if (w->focusPolicy() & Qt::TabFocus) chain << w->objectName();
+    EXPECT_EQ(chain, (QStringList{"optBaudRate2", "cmdRefresh", "cmdSelect"}));
 }

@@ -133,13 +133,22 @@ TEST_F(UploadLinkTest, EveryAddressOfTheWindowIsSentInWholeBlocks) {
     EXPECT_TRUE(reporter.events.isEmpty());
 }
 
-TEST_F(UploadLinkTest, ProgressAdvancesByTheWholeMessageAndStopsAtItsMaximum) {
+TEST_F(UploadLinkTest, ProgressAdvancesByTheImageBytesEachBlockCarried) {
+    // 251 bytes in blocks of 100 (message 120): 100, 100 and the last block's 51, halved and
+    // counted up from the file's start; the maximum comes with the last block, not before.
     link.block_message_size = 120;
     link.progress_divisor = 2;
-    view.set_progress_maximum(150);
-    release(0, 299, 0, pattern(300));
+    view.set_progress_maximum(125);
+    std::vector<float> values;
+    lib.on_send = [&, answer = lib.on_send](ScriptedDeviceLibrary& l, const Frame& f) {
+        answer(l, f);
+        if (peer.messages.size() > values.size()) values.push_back(view.value);  // as each message arrives
+    };
+    release(0, 250, 0, pattern(251));
     ASSERT_TRUE(link.upload_motorola_file("ABC.mot", 0, record));
-    EXPECT_FLOAT_EQ(view.value, 150);  // 60, 120, then 180 would pass 150
+    // The announcement, each block and its flash, the end-of-file notice.
+    EXPECT_EQ(values, (std::vector<float>{0, 0, 0, 50, 50, 100, 100, 125}));
+    EXPECT_FLOAT_EQ(view.value, 125);
     EXPECT_EQ(reporter.yields, 3 * 2 + 3 * 3 + 3);
 }
 

@@ -24,14 +24,6 @@ W* control(const QObject& parent, const QString& name) {
     return w;
 }
 
-// The "text" of each named control (label, button, line edit or action), in order.
-inline QStringList texts(const QObject& parent, const QStringList& names) {
-    QStringList out;
-    for (const QString& name : names)
-        if (const QObject* c = control<QObject>(parent, name)) out << c->property("text").toString();
-    return out;
-}
-
 inline void click(const QObject& parent, const QString& name) {
     if (auto* button = control<QAbstractButton>(parent, name)) QTest::mouseClick(button, Qt::LeftButton);
 }
@@ -71,11 +63,6 @@ public:
               if (answer == QMessageBox::Escape) return box->reject();
               QTest::mouseClick(box->button(answer) ? box->button(answer) : box->buttons().value(0), Qt::LeftButton);
           }) {}
-    QStringList texts() const {
-        QStringList out;
-        for (const SeenBox& b : seen) out << b.text;
-        return out;
-    }
     std::vector<SeenBox> seen;
 
 private:

@@ -9,6 +9,7 @@
 #include "tests/support/ScriptedDeviceLibrary.h"
 
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -67,24 +68,31 @@ TEST(CoolDown, BarStaysInsideItsRange) {
     }
 }
 
-TEST(CoolDownWindow, ClosesWhenATickReadsStandbyAndCancelSetsTheFlag) {
-    ScriptedDeviceLibrary lib;
-    AppState state;
-    RecordingReporter reporter;
-    lib.status_steps = {cooling(0x00, 0x10), cooling(0x00, 0x05), ScriptedDeviceLibrary::status(kStandby)};
-    {
+TEST(CoolDownWindow, ATickThatReadsStandbyClosesItEnterDoesNothingEscapeAndCancelGiveUp) {
+    // The window opens right after the power-off question: a second Enter lands on Cancel.
+    const struct { const char* what; std::vector<Qt::Key> keys; bool click; bool canceled; } cases[] = {
+        {"Enter twice, then a tick reads standby", {Qt::Key_Return, Qt::Key_Enter}, false, false},
+        {"Escape", {Qt::Key_Escape}, false, true},
+        {"a click on Cancel", {}, true, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedDeviceLibrary lib;
+        AppState state;
+        RecordingReporter reporter;
+        lib.status_steps = {cooling(0x01, 0x00), ScriptedDeviceLibrary::status(kStandby)};
         frmCoolDown window(lib, state, reporter);
         EXPECT_EQ(window.timer()->interval(), 5000);
-        window.timer()->setInterval(1);
-        EXPECT_EQ(window.exec(), QDialog::Accepted);
-        EXPECT_FALSE(state.cooldown_canceled);
+        auto* cancel = window.findChild<QPushButton*>("cmdCancel");
+        QTimer::singleShot(0, &window, [&] {
+            cancel->setFocus();
+            for (const Qt::Key key : c.keys) QTest::keyClick(cancel, key);
+            if (c.click) QTest::mouseClick(cancel, Qt::LeftButton);
+            if (window.isVisible()) window.timer()->start(1);  // the projector reports standby
+        });
+        EXPECT_EQ(window.exec(), c.canceled ? QDialog::Rejected : QDialog::Accepted);
+        EXPECT_EQ(state.cooldown_canceled, c.canceled);
     }
-    lib.status_steps = {cooling(0x01, 0x00)};
-    frmCoolDown window(lib, state, reporter);
-    QTimer::singleShot(0, &window, [&] { window.findChild<QPushButton*>("cmdCancel")->click(); });
-    EXPECT_EQ(window.exec(), QDialog::Rejected);
-    EXPECT_TRUE(state.cooldown_canceled);
-    EXPECT_FALSE(window.timer()->isActive());
 }
 
 TEST(StatusQuery, EachStateItsLineAndThePortClosed) {
@@ -124,4 +132,23 @@ TEST(ProgressWindow, MarksFollowTheBarAndTheValueStaysInRange) {
     EXPECT_FLOAT_EQ(view.progress_value(), 1000);
     view.close_progress();
     EXPECT_EQ(view.window(), nullptr);
+}
+
+TEST(ProgressWindow, MinimisingEitherWindowBringsBothBack) {
+    // The window manager iconifies an owner with its transient window; without a taskbar
+    // nothing would bring them back.
+    for (const bool progress_first : {true, false}) {
+        QWidget main_window;
+        main_window.show();
+        QtUploadView view(main_window);
+        view.set_progress_maximum(10);
+        view.show_progress();
+        frmUploadProgress* progress = view.window();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(progress));
+        (progress_first ? static_cast<QWidget*>(progress) : &main_window)->showMinimized();
+        if (progress_first) main_window.showMinimized();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !progress->isMinimized() && !main_window.isMinimized(); }));
+        progress->close();  // only the upload closes it
+        EXPECT_TRUE(progress->isVisible() && main_window.isVisible());
+    }
 }
