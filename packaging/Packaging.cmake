@@ -56,14 +56,15 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Qt loads the window system's platform plugin at run time, where dpkg-shlibdeps cannot see it.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+# The synopsis, then the extended description; CPack indents its lines and marks the paragraph.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware uploader for video projectors over a serial line
- A desktop tool for service technicians that loads a new operating system (the
- firmware) into a video projector over a serial line or a serial device server
- (RFC 2217 or raw TCP). It finds the projector, reads its power state, lists the
- firmware releases of a working directory, brings the projector through standby
- and cool-down into upload mode and sends every file of the chosen release over
- an acknowledged protocol with retries.
- .
- The command-line uploader halvern-upload runs the same upload without a window,
- on one projector or many at once.")
+A desktop tool for service technicians that loads a new operating system (the
+firmware) into a video projector over a serial line or a serial device server
+(RFC 2217 or raw TCP). It finds the projector, reads its power state, lists
+the firmware releases of a working directory, brings the projector through
+standby and cool-down into upload mode and sends every file of the chosen
+release over an acknowledged protocol with retries.
+
+The command-line uploader halvern-upload runs the same upload without a
+window, on one projector or many at once.")
 include(CPack)
