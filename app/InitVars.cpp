@@ -1,5 +1,8 @@
 #include "app/InitVars.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace halvern {
 
 namespace {
@@ -34,8 +37,12 @@ void init_vars(AppState& state, SettingsStore& settings, const QString& program_
 
 QString help_file_path(const QString& program_dir) {
     const QString name = QStringLiteral("upload.hlp");
-    if (program_dir.endsWith(QLatin1Char('/')) || program_dir.endsWith(QLatin1Char('\\'))) return program_dir + name;
-    return program_dir + QLatin1Char('/') + name;
+    const bool at_root = program_dir.endsWith(QLatin1Char('/')) || program_dir.endsWith(QLatin1Char('\\'));
+    const QString beside = at_root ? program_dir + name : program_dir + QLatin1Char('/') + name;
+    if (QFileInfo::exists(beside)) return beside;
+    // Installed: the program in PREFIX/bin, its data in PREFIX/share/halvern.
+    const QString installed = QDir::cleanPath(program_dir + QStringLiteral("/../share/halvern/") + name);
+    return QFileInfo::exists(installed) ? installed : beside;
 }
 
 }  // namespace halvern

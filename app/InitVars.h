@@ -29,7 +29,9 @@ StartupValues read_startup(const SettingsStore& settings, const QString& program
 void init_vars(AppState& state, SettingsStore& settings, const QString& program_dir);
 
 // The help file "upload.hlp" in program_dir: appended directly when the directory already
-// ends with a separator (the root of a volume), otherwise with one separator between.
+// ends with a separator (the root of a volume), otherwise with one separator between. When it
+// is not there but the installed tree's program_dir/../share/halvern/upload.hlp is, that one;
+// when neither exists, the path beside the program (the help window reports it missing).
 QString help_file_path(const QString& program_dir);
 
 }  // namespace halvern

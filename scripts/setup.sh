@@ -14,6 +14,7 @@ PACKAGES=(
   srecord binutils ccache time bc
   libbenchmark-dev python3
   ser2net python3-serial
+  dpkg-dev file lintian desktop-file-utils man-db
   xvfb xauth x11-apps x11-utils imagemagick openbox xdotool libxcb1-dev
 )
 

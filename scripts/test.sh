@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test (headless); then builds the whole
-# suite again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and runs
-# it there. SKIP_SANITIZE=1 leaves the second run out.
+# Installs what is missing, builds, and runs every test (headless); builds the Debian package
+# and checks it with lintian (SKIP_PACKAGE=1 leaves that out); then builds the whole suite
+# again with AddressSanitizer and UndefinedBehaviorSanitizer into build-asan/ and runs it
+# there. SKIP_SANITIZE=1 leaves the second run out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -11,6 +12,11 @@ export QT_QPA_PLATFORM=offscreen
 # terminal (Ctrl-C at the power-off question) has been seen to time out under heavy load. A
 # real fault fails all three runs.
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure -j"$(nproc)" --timeout 300 --repeat until-pass:3
+
+# The Debian package, built in build-package/ (ccache keeps it quick) and checked by lintian.
+if [ "${SKIP_PACKAGE:-0}" != 1 ]; then
+  bash scripts/package.sh
+fi
 
 if [ "${SKIP_SANITIZE:-0}" != 1 ]; then
   # -O1 and line tables only: the checked build compiles and runs fast enough for CI.

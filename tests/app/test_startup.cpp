@@ -1,7 +1,8 @@
 // Start-up without a window: init_vars against empty, partial and malformed settings files,
-// and the help file's path.
+// and where the help file is found.
 #include "app/InitVars.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -60,4 +61,17 @@ TEST(InitVars, HelpFileHasOneSeparator) {
         {"C:\\", "C:\\upload.hlp"},
     };
     for (const auto& [dir, expected] : cases) EXPECT_EQ(help_file_path(dir), expected) << dir.toStdString();
+}
+
+TEST(InitVars, HelpFileBesideTheProgramFirstThenInTheInstalledTree) {
+    QTemporaryDir tree;  // PREFIX with bin/ and share/halvern/, as installed
+    const QString bin = tree.filePath("bin"), shared = tree.filePath("share/halvern/upload.hlp");
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(tree.filePath("share/halvern")));
+    const auto touch = [](const QString& path) { QFile f(path); return f.open(QIODevice::WriteOnly); };
+    EXPECT_EQ(help_file_path(bin), bin + "/upload.hlp");  // neither: the help window reports this one
+    ASSERT_TRUE(touch(shared));
+    EXPECT_EQ(help_file_path(bin), shared);
+    EXPECT_EQ(help_file_path(bin + "/"), shared);
+    ASSERT_TRUE(touch(bin + "/upload.hlp"));  // a build folder: the file beside the program wins
+    EXPECT_EQ(help_file_path(bin), bin + "/upload.hlp");
 }
