@@ -8,6 +8,7 @@
 #include "device/DeviceLibrary.h"
 
 #include <functional>
+#include <utility>
 
 class QWidget;
 
@@ -21,8 +22,13 @@ public:
     std::int32_t init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,
                                     std::int32_t timeout_ms) override {
         before();
-        return inner_.init_port_timeouts(handle, port_name, baud_rate, timeout_ms);
+        const std::int32_t result = inner_.init_port_timeouts(handle, port_name, baud_rate, timeout_ms);
+        open_failed_ = result != 0;
+        return result;
     }
+    // True once after an open that failed: the status line that follows says so, and may
+    // carry the library's cause.
+    bool take_open_failure() { return std::exchange(open_failed_, false); }
     std::int32_t close_port(std::int32_t handle) override { return inner_.close_port(handle); }
     std::int32_t query_upload_status(std::int32_t handle, DeviceReply& reply) override {
         before();
@@ -50,6 +56,7 @@ public:
     QString open_failure() const override { return inner_.open_failure(); }
 
 private:
+    bool open_failed_ = false;
     void before() {
         if (before_) before_();
     }

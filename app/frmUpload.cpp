@@ -53,12 +53,6 @@ const QStringList kLongestStatusTexts{
     QStringLiteral("The operating system has been uploaded successfully!"),
 };
 
-// The status lines of a serial port that did not open.
-bool port_did_not_open(int icon, const QString& text) {
-    return icon == 3 && (text == QLatin1String("Unable to connect to serial port.") ||
-                         text == QLatin1String("Unable to set baud rate to 38.4 kbps"));
-}
-
 // Why the port did not open, as the library says, and for a device of a group the user is
 // not in, how to join it.
 QString port_open_cause(const QString& failure) {
@@ -422,7 +416,9 @@ void frmUpload::show_status(int icon, const QString& text) {
     const QString& key = kStatusIconKeys[icon - 1];
     ui_.staMainIcon->setPixmap(status_light(key, ui_.staMainIcon->width()));
     ui_.staMainIcon->setProperty("iconKey", key);
-    const QString cause = port_did_not_open(icon, text) ? port_open_cause(library_.open_failure()) : QString();
+    // The failure line that follows an open the library refused carries its cause.
+    const QString cause =
+        icon == 3 && painting_library_ && painting_library_->take_open_failure() ? port_open_cause(library_.open_failure()) : QString();
     static_cast<StatusMessageLabel*>(ui_.staMainText)->set_message(text, cause);
 }
 

@@ -108,23 +108,25 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             options.emergency = true;
         } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
                    argument == QLatin1String("--list") || argument == QLatin1String("--list-ports") ||
-                   argument == QLatin1String("--check") || argument == QLatin1String("--help")) {
+                   argument == QLatin1String("--check") || argument == QLatin1String("--help") ||
+                   argument == QLatin1String("-h") || argument == QLatin1String("--version")) {
             const Command c = argument == QLatin1String("--find")         ? Command::Find
                               : argument == QLatin1String("--status")     ? Command::Status
                               : argument == QLatin1String("--list")       ? Command::List
                               : argument == QLatin1String("--list-ports") ? Command::ListPorts
                               : argument == QLatin1String("--check")      ? Command::Check
+                              : argument == QLatin1String("--version")    ? Command::Version
                                                                           : Command::Help;
             if (!set_command(c))
                 return fail(
-                    QStringLiteral("only one of --find, --status, --list, --list-ports, --check and --help at a time"));
+                    QStringLiteral("only one of --find, --status, --list, --list-ports, --check, --help and --version at a time"));
         } else {
             return fail(QStringLiteral("unknown option %1").arg(argument));
         }
     }
 
     options.command = command.value_or(Command::Upload);
-    if (options.command == Command::Help) return {options, QString()};
+    if (options.command == Command::Help || options.command == Command::Version) return {options, QString()};
     if (options.command == Command::Check) {
         if (options.port || options.ports_file || options.report || options.baud || options.emergency || options.yes)
             return fail(QStringLiteral("--check takes only --dir and a release file"));
@@ -154,7 +156,7 @@ QString usage_text() {
         "       halvern-upload [--port NAME] [--baud N] --find | --status\n"
         "       halvern-upload [--dir WORKDIR] --list\n"
         "       halvern-upload [--dir WORKDIR] --check RELEASE\n"
-        "       halvern-upload --list-ports\n"
+        "       halvern-upload --list-ports | --help | --version\n"
         "Uploads a firmware release into the projector on a serial port, or into the projectors\n"
         "on several ports at once.\n"
         "\n"
@@ -179,7 +181,8 @@ QString usage_text() {
         "                 bytes inside and outside the window, addresses left FF)\n"
         "  --list-ports   print the serial ports found (name for --port, description, maker,\n"
         "                 serial number, vendor:product, tab-separated), then section Ports\n"
-        "  --help         this text\n"
+        "  -h, --help     this text\n"
+        "  --version      print the program's name and version\n"
         "\n"
         "Defaults come from the settings of the desktop tool; options apply to this run only.\n"
         "Without a terminal and without --yes every question is answered No.\n"

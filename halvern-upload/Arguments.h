@@ -9,7 +9,7 @@
 
 namespace halvern::cli {
 
-enum class Command { Upload, Check, Find, Status, List, ListPorts, Help };
+enum class Command { Upload, Check, Find, Status, List, ListPorts, Help, Version };
 
 struct Options {
     Command command = Command::Upload;

@@ -1,5 +1,7 @@
 #include "halvern-upload/Commands.h"
 
+#include "common/Version.h"
+
 #include "app/InitVars.h"
 #include "device/SerialConnection.h"
 #include "halvern-upload/Fleet.h"
@@ -255,6 +257,9 @@ int run_cli(const QStringList& arguments, Environment& env) {
     switch (options.command) {
     case Command::Help:
         env.console.out(usage_text().chopped(1));
+        return kExitOk;
+    case Command::Version:
+        env.console.out(QStringLiteral("halvern-upload ") + QString::fromLatin1(kVersion));
         return kExitOk;
     case Command::List:
         return list(options, env);

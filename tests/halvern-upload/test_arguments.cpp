@@ -32,6 +32,7 @@ TEST(Arguments, AcceptedForms) {
         {"--find --port COM1", Command::Find, "", "COM1", 0, nullptr, false, false},
         {"--list --dir /r", Command::List, "", nullptr, 0, "/r", false, false},
         {"--dir=/r --check rel/x.swv", Command::Check, "rel/x.swv", nullptr, 0, "/r", false, false},
+        {"--version", Command::Version, "", nullptr, 0, nullptr, false, false},
     };
     for (const Good& c : cases) {
         SCOPED_TRACE(c.line);
@@ -99,7 +100,7 @@ TEST(Arguments, RefusedForms) {
         {"--baud 57600 X.PJV", "--baud takes 9600, 19200 or 38400, not 57600"},
         {"--yes=no X.PJV", "--yes takes no value"},
         {"--force X.PJV", "unknown option --force"},
-        {"--find --status", "only one of --find, --status, --list, --list-ports, --check and --help at a time"},
+        {"--find --status", "only one of --find, --status, --list, --list-ports, --check, --help and --version at a time"},
         {"--check", "no release file given"},
         {"--check --port COM1 X.PJV", "--check takes only --dir and a release file"},
         {"--list-ports X.PJV", "a release file goes only with an upload"},
