@@ -98,7 +98,7 @@ TEST(ProjectorSimDevice, IdentityBlock) {
 }
 
 TEST(ProjectorSimDevice, FaultSyntax) {
-    const struct { const char* spec; bool ok; } cases[] = {
+    const struct { const char* text; bool ok; } cases[] = {
         {"drop-frame:3", true},  {"corrupt-frame:1,4", true}, {"wrong-seq:2", true},     {"no-reply:7", true},
         {"stay-cooling", true},  {"refuse-standby", true},    {"status3", true},         {"block-size-zero", true},
         {"silent", true},        {"drop-reply:2", true},      {"corrupt-reply:1,3", true}, {"wrong-seq-ack:4", true},
@@ -108,7 +108,7 @@ TEST(ProjectorSimDevice, FaultSyntax) {
     for (const auto& c : cases) {
         Faults f;
         std::string why;
-        EXPECT_EQ(parse_fault(c.spec, &f, &why), c.ok) << c.spec << ": " << why;
+        EXPECT_EQ(parse_fault(c.text, &f, &why), c.ok) << c.text << ": " << why;
     }
     Faults f;
     ASSERT_TRUE(parse_fault("corrupt-frame:1,4", &f, nullptr));
