@@ -317,9 +317,13 @@ for f in $(printf '%s\n' "${FILES[@]}" | sort -u); do
   cp -p "$f" "$SAVE/$f"
 done
 
+# A plain interpreter: a version manager's shim costs seconds a call.
+PY=python3
+[ -x /usr/bin/python3 ] && PY=/usr/bin/python3
+
 # Replaces ORIG by REPL in FILE; fails loudly unless ORIG occurs exactly once.
 apply() {
-  python3 - "$1" "$2" "$3" <<'EOF'
+  "$PY" - "$1" "$2" "$3" <<'EOF'
 import sys
 path, orig, repl = sys.argv[1:4]
 text = open(path, encoding="utf-8").read()
@@ -332,15 +336,18 @@ EOF
 
 # Every mutant's text must be found before anything is built.
 for i in "${!IDS[@]}"; do
-  selected "${IDS[$i]}" || continue
-  python3 - "${FILES[$i]}" "${ORIGS[$i]}" "${IDS[$i]}" <<'EOF' || exit 1
+  selected "${IDS[$i]}" && printf '%s\0%s\0%s\0' "${IDS[$i]}" "${FILES[$i]}" "${ORIGS[$i]}"
+done | "$PY" -c '
 import sys
-path, orig, ident = sys.argv[1:4]
-n = open(path, encoding="utf-8").read().count(orig)
-if n != 1:
-    sys.exit(f"mutant {ident}: {path}: the original text occurs {n} times, not once:\n{orig}")
-EOF
-done
+fields = sys.stdin.buffer.read().decode().split("\0")[:-1]
+bad = 0
+for ident, path, orig in zip(fields[0::3], fields[1::3], fields[2::3]):
+    n = open(path, encoding="utf-8").read().count(orig)
+    if n != 1:
+        bad += 1
+        print(f"mutant {ident}: {path}: the original text occurs {n} times, not once:\n{orig}", file=sys.stderr)
+sys.exit(1 if bad else 0)
+' || exit 1
 if [ "$TEXTS_ONLY" = 1 ]; then echo "all ${#IDS[@]} mutant texts found exactly once"; exit 0; fi
 
 export CCACHE_BASEDIR=$ROOT
