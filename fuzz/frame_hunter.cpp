@@ -7,6 +7,7 @@
 // the stream.
 
 #include "device/FrameHunter.h"
+#include "projector-sim/Wire.h"
 
 #include <cstdlib>
 #include <vector>
@@ -23,19 +24,9 @@ std::uint32_t be(const std::uint8_t* p, int n) {
     return v;
 }
 
-// An independent reading of a sound frame.
+// An independent reading of a sound frame: the simulated projector's.
 bool sound(const std::uint8_t* f, std::size_t length) {
-    static const std::uint8_t lead[8] = {0xE3, 0x57, 1, 1, 1, 3, 1, 1};
-    if (length < 27 || length > 16384 || be(f + 8, 2) != length) return false;
-    for (int i = 0; i < 8; ++i)
-        if (f[i] != lead[i]) return false;
-    const std::size_t n = length - 27;
-    if (be(f + 15, 4) != n || be(f + 19, 2) != n) return false;
-    std::uint32_t h = 0, d = 0;
-    for (int i = 0; i < 21; ++i) h += f[i];
-    for (std::size_t i = 0; i < n; ++i) d += f[23 + i];
-    return (h & 0xFFFF) == be(f + 21, 2) && (d & 0xFFFF) == be(f + 23 + n, 2) && f[25 + n] == 0x7A &&
-           f[26 + n] == 0xCE;
+    return length <= 16384 && halvern::sim::decode_frame(halvern::sim::Bytes(f, f + length), nullptr).has_value();
 }
 
 }  // namespace

@@ -36,10 +36,10 @@ std::string strip_mot(const std::string& name) {
 }
 }  // namespace
 
-bool parse_fault(const std::string& spec, Faults* f, std::string* why) {
-    const auto colon = spec.find(':');
-    const std::string key = spec.substr(0, colon);
-    const std::string arg = colon == std::string::npos ? "" : spec.substr(colon + 1);
+bool parse_fault(const std::string& text, Faults* f, std::string* why) {
+    const auto colon = text.find(':');
+    const std::string key = text.substr(0, colon);
+    const std::string arg = colon == std::string::npos ? "" : text.substr(colon + 1);
     std::set<int>* list = nullptr;
     if (key == "drop-frame") list = &f->drop_frame;
     else if (key == "corrupt-frame") list = &f->corrupt_frame;
@@ -66,7 +66,7 @@ bool parse_fault(const std::string& spec, Faults* f, std::string* why) {
         *flag = true;
         return true;
     }
-    if (why) *why = "unknown fault '" + spec + "'";
+    if (why) *why = "unknown fault '" + text + "'";
     return false;
 }
 

@@ -37,7 +37,7 @@ struct Faults {
     bool silent = false;
 };
 // Parses one --fault argument into *f; false with a reason in *why when it is not understood.
-bool parse_fault(const std::string& spec, Faults* f, std::string* why);
+bool parse_fault(const std::string& text, Faults* f, std::string* why);
 
 enum class Power { kOn, kCooling, kStandby, kUpload };
 const char* power_name(Power p);

@@ -51,7 +51,7 @@ const char* kUsage =
     "  --block-size N      block message size given in the reply to the version message (default 16384)\n"
     "  --dump DIR          write each uploaded file as DIR/NAME.bin at its end-of-file message\n"
     "  --baud-pace         move bytes no faster than the baud rate set on the line\n"
-    "  --fault SPEC        inject a fault; may be repeated:\n"
+    "  --fault FAULT       inject a fault; may be repeated:\n"
     "                        drop-frame:K  corrupt-frame:K  wrong-seq:K   (K: the K-th frame of\n"
     "                        role 1 received, from 1, retransmissions included; K may be a list 2,5)\n"
     "                        drop-reply:K  corrupt-reply:K  garbage:K   (K: the K-th frame the\n"

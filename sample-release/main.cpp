@@ -24,7 +24,7 @@ struct Run {
     std::uint8_t seed;   // varies the content so that overwriting records are visible
 };
 
-struct FileSpec {
+struct ImageFile {
     std::string name;        // without ".mot"
     int record_type;         // 1, 2 or 3
     std::uint32_t start;     // window
@@ -32,11 +32,11 @@ struct FileSpec {
     std::vector<Run> runs;   // in file order; later runs overwrite earlier ones
 };
 
-struct ReleaseSpec {
+struct SampleRelease {
     std::string file;        // e.g. DEMO.PJV
     std::string name;
     std::string version;
-    std::vector<FileSpec> files;
+    std::vector<ImageFile> files;
 };
 
 std::uint8_t content(std::uint32_t address, std::uint8_t seed) {
@@ -79,7 +79,7 @@ bool write_file(const std::string& path, const void* data, std::size_t size) {
     return static_cast<bool>(out);
 }
 
-bool write_motorola(const std::string& dir, const FileSpec& f) {
+bool write_motorola(const std::string& dir, const ImageFile& f) {
     std::string text = record(0, 0, Bytes(f.name.begin(), f.name.end()));
     Bytes image(f.end - f.start + 1, 0xFF);
     for (const Run& run : f.runs) {
@@ -105,7 +105,7 @@ void put_be32(Bytes& b, std::size_t at, std::uint32_t v) {
     for (int k = 0; k < 4; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (24 - 8 * k));
 }
 
-bool write_release(const std::string& dir, const ReleaseSpec& r) {
+bool write_release(const std::string& dir, const SampleRelease& r) {
     Bytes pjv(768, 0);
     put_text(pjv, 0, 16, "PROJECTOR OS");
     put_text(pjv, 16, 16, r.name);
@@ -122,13 +122,13 @@ bool write_release(const std::string& dir, const ReleaseSpec& r) {
     }
     put_text(pjv, 576, 192, "Sample release for trying out the uploader. Not for use on a real device.");
     if (!write_file(dir + "/" + r.file, pjv.data(), pjv.size())) return false;
-    for (const FileSpec& f : r.files)
+    for (const ImageFile& f : r.files)
         if (!write_motorola(dir, f)) return false;
     return true;
 }
 
 // With a block message size of 16,384 a block carries 16,364 image bytes.
-std::vector<ReleaseSpec> releases() {
+std::vector<SampleRelease> releases() {
     return {
         {"DEMO.PJV", "Demo Release", "0105",
          {
@@ -155,7 +155,7 @@ std::vector<ReleaseSpec> releases() {
 
 // One release NAME.PJV of one S3 file NAME.mot with `bytes` bytes from address 0, in records
 // of 32 bytes: the releases that the benchmarks upload.
-ReleaseSpec sized_release(const std::string& name, std::uint32_t bytes) {
+SampleRelease sized_release(const std::string& name, std::uint32_t bytes) {
     return {name + ".PJV", name, "0300", {{name, 3, 0, bytes - 1, {{0, bytes - 1, 32, 7}}}}};
 }
 
@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
                      "of BYTES bytes (1 to 1048576) from address 0, in records of 32 bytes.\n");
         return argc == 2 ? 0 : 2;
     }
-    std::vector<ReleaseSpec> wanted;
+    std::vector<SampleRelease> wanted;
     if (sized) {
         const std::string name = argv[2];
         char* end = nullptr;
@@ -192,7 +192,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sample-release: %s is not a directory\n", dir.c_str());
         return 1;
     }
-    for (const ReleaseSpec& r : wanted)
+    for (const SampleRelease& r : wanted)
         if (!write_release(dir, r)) return 1;
     return 0;
 }

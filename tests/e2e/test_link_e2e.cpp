@@ -1,6 +1,6 @@
 // The serial library and the upload road against projector-sim, as a technician meets the port:
-// seeded uploads with faults on the line both ways, the projector's side of the line vanishing
-// mid-transfer, and a second program reaching for the port an upload holds, under another name.
+// seeded uploads with faults on the line both ways. (A line that hangs up, one port under
+// several names and a port another program holds are the serial library's own tests.)
 //
 // Every upload must either succeed with the projector holding exactly the release, or fail with
 // a chain of boxes, the failure line and its port closed: a success whose images differ from
@@ -14,7 +14,6 @@
 #include "common/SettingsStore.h"
 #include "device/SerialConnection.h"
 #include "device/SerialDeviceLibrary.h"
-#include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SimProcess.h"
 #include "upload/UploadCommand.h"
@@ -30,9 +29,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <map>
-#include <memory>
 #include <random>
 
 #include <unistd.h>
@@ -198,122 +195,6 @@ TEST_F(Soak, SeededUploadsWithFaultsBothWays) {
           << false_successes << " | " << silent_failures << " | " << unclosed << " | "
           << QString::number(longest_ms / 1000.0, 'f', 2) << " s |\n";
     }
-}
-
-using PortTest = LinkTest;
-
-// A view that pulls the plug once the first block has gone.
-class PullingView : public RecordingView {
-public:
-    std::function<void()> on_progress;
-    void set_progress_value(float v) override {
-        RecordingView::set_progress_value(v);
-        if (v > 0 && on_progress) std::exchange(on_progress, nullptr)();
-    }
-};
-
-TEST_F(PortTest, PulledPlugMidTransferFailsAtOnceAndThePortIsFreeAgain) {
-    const QString port = path("port");
-    auto sim = std::make_unique<SimProcess>(port, QStringList{});
-    ASSERT_TRUE(sim->ready());
-    BoundedReads library(settings, 0);
-    Upload upload(library, settings, port, rel(), "DEMO.PJV");
-    PullingView view;
-    QElapsedTimer since_pulled;
-    view.on_progress = [&] {
-        sim->kill();
-        since_pulled.start();
-    };
-    // The port was opened with the upload's 30-second read time-out: only a line that reports
-    // its hang-up at once ends this within a second.
-    EXPECT_FALSE(upload.run(view));
-    ASSERT_TRUE(since_pulled.isValid()) << "the transfer never began";
-    EXPECT_LT(since_pulled.elapsed(), 1000);
-    EXPECT_FALSE(upload.reporter.boxes().isEmpty());
-    EXPECT_EQ(upload.reporter.last_status(), "status 3: " + kUploadFailure);
-    EXPECT_EQ(library.close_port(upload.state.serial_handle), kInvalidHandle) << "the upload left its port open";
-
-    // The same program, with a projector on the line again, uploads as before.
-    const QString dump = mkdir("dump");
-    sim = std::make_unique<SimProcess>(port, QStringList{"--dump", dump});
-    ASSERT_TRUE(sim->ready());
-    upload.reporter.events.clear();
-    RecordingView view2;
-    EXPECT_TRUE(upload.run(view2)) << upload.trace().toStdString();
-    EXPECT_EQ(upload.reporter.last_status(), "status 1: " + kUploadSuccess);
-    EXPECT_TRUE(test::flashed_release(rel(), dump, {"BOOT", "MAIN", "DATA"}));
-}
-
-// Inside one program: the port held under one name is refused under every other name of the
-// same device, and free again once closed.
-TEST_F(PortTest, OneDeviceUnderTwoNamesIsOnePort) {
-    SimProcess sim(path("port"), {});
-    ASSERT_TRUE(sim.ready());
-    ASSERT_EQ(::symlink(sim.slave().toLocal8Bit().constData(), path("other").toLocal8Bit().constData()), 0);
-    settings.set("Ports", "COM3", path("other"));
-    SerialDeviceLibrary library(settings);
-    auto open = [](DeviceLibrary& l, const QString& name, std::int32_t& handle) {
-        return l.init_port_timeouts(handle, name.toLocal8Bit().constData(), 38400, 500);
-    };
-    std::int32_t held = 0;
-    ASSERT_EQ(open(library, path("port"), held), kOk);
-    for (const QString& name : {sim.slave(), path("other"), QStringLiteral("COM3")}) {
-        SCOPED_TRACE(name.toStdString());
-        std::int32_t second = 0;
-        EXPECT_EQ(open(library, name, second), kAccessDenied);
-        SerialDeviceLibrary another(settings);
-        EXPECT_EQ(open(another, name, second), kAccessDenied);
-    }
-    ASSERT_EQ(library.close_port(held), kOk);
-    std::int32_t again = 0;
-    EXPECT_EQ(open(library, path("other"), again), kOk);
-}
-
-// Two programs of ours on one port, whoever runs them (in CI: root, whom the driver's
-// exclusive-use flag does not stop): the second is refused before it says anything on the
-// line, and the first upload goes on untouched.
-TEST_F(PortTest, SecondProgramOnTheSamePortIsRefusedAndTheUploadGoesOn) {
-    const QString dump = mkdir("dump");
-    SimProcess sim(path("port"), {"--baud-pace", "--state", "standby", "--dump", dump});
-    ASSERT_TRUE(sim.ready());
-    ASSERT_EQ(::symlink(sim.slave().toLocal8Bit().constData(), path("other").toLocal8Bit().constData()), 0);
-    const QString config = path("config");
-    QProcess first;
-    test::start_program(first, {"--yes", "--port", path("port"), "--dir", rel(), "SMALL.PJV"}, config);
-    // Once the file is announced, its one block crawls over the line at 38,400 baud for
-    // about four seconds: the second program comes in then.
-    if (!sim.wait_for("announce", 15000)) {
-        test::finish(first, 0);
-        FAIL() << sim.log().toStdString();
-    }
-    const QByteArray before = sim.log();
-    const struct {
-        QStringList args;
-        QString status;  // the status line of the command whose open failed
-    } seconds[] = {
-        {{"--status", "--port", path("other")}, "Unable to communicate with serial port."},
-        {{"--status", "--port", sim.slave()}, "Unable to communicate with serial port."},
-        {{"--yes", "--port", path("other"), "--dir", rel(), "SMALL.PJV"}, "Unable to connect to serial port."},
-    };
-    for (const auto& s : seconds) {
-        SCOPED_TRACE(s.args.join(' ').toStdString());
-        const test::ProgramResult second = test::run_program(s.args, config, 20000);
-        EXPECT_EQ(second.code, 3);
-        ASSERT_GE(second.err.size(), 2) << second.err.join('\n').toStdString();
-        // The status line, then the cause, naming the program that holds the port.
-        EXPECT_EQ(second.err[second.err.size() - 2], s.status);
-        EXPECT_TRUE(second.err.last().startsWith("halvern-upload: " + s.args[s.args.indexOf("--port") + 1] +
-                                                 ": in use by process"))
-            << second.err.last().toStdString();
-        EXPECT_TRUE(second.err.last().contains(QStringLiteral("%1 (halvern-upload)").arg(first.processId())))
-            << second.err.last().toStdString();
-    }
-    // Nothing of the second program reached the projector.
-    EXPECT_FALSE(sim.log().mid(before.size()).contains("cmd")) << sim.log().mid(before.size()).toStdString();
-
-    const test::ProgramResult r = test::finish(first, 30000);
-    EXPECT_EQ(r.code, 0) << r.err.join('\n').toStdString();
-    EXPECT_TRUE(test::flashed_release(rel(), dump, {"TINY"}));
 }
 
 }  // namespace

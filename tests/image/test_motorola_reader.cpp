@@ -1,13 +1,10 @@
-// The Motorola reader: record types, windows and their counts, line ends, damaged records,
-// real tool output.
+// The Motorola reader: record types, windows and their counts, line ends, damaged records.
 #include "image/MotorolaReader.h"
 
 #include "VersionFileBuilder.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SRecords.h"
 
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -157,40 +154,5 @@ TEST(ReadMotorolaFile, GuardsTheImageBuffer) {
                                                   "image buffer.  Unable to continue processing."});
         EXPECT_EQ(r.image.size(), std::size_t(kImageBufferSize));
         EXPECT_EQ(r.non_ff(), 0u);
-    }
-}
-
-// The image of a real tool's S1, S2 and S3 output equals the original binary over the window.
-TEST(ReadMotorolaFile, ImageOfToolOutputEqualsTheBinary) {
-    const QString objcopy = QStandardPaths::findExecutable("objcopy");
-    if (objcopy.isEmpty()) GTEST_SKIP() << "objcopy (binutils) is not installed";
-    QTemporaryDir dir;
-    QByteArray binary;
-    for (int i = 0; i < 5000; ++i) binary.append(static_cast<char>((i * 7 + i / 256) & 0xFF));
-    VersionFileBuilder::write_file(dir.path(), "in.bin", binary);
-
-    const struct { QStringList options; std::int64_t base; char type; } cases[] = {
-        {{"--change-addresses", "0x1000"}, 0x1000, '1'},
-        {{"--change-addresses", "0x123400"}, 0x123400, '2'},
-        {{"--change-addresses", "0x80000000", "--srec-forceS3"}, 0x80000000LL, '3'},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.type);
-        QProcess tool;
-        tool.setWorkingDirectory(dir.path());
-        tool.start(objcopy, QStringList{"-I", "binary", "-O", "srec"} + c.options + QStringList{"in.bin", "IMG.mot"});
-        ASSERT_TRUE(tool.waitForFinished(20000));
-        ASSERT_EQ(tool.exitCode(), 0) << tool.readAllStandardError().constData();
-        QFile out(QDir(dir.path()).filePath("IMG.mot"));
-        ASSERT_TRUE(out.open(QIODevice::ReadOnly));
-        EXPECT_TRUE(out.readAll().contains(QByteArray("\nS") + c.type));
-
-        RecordingReporter reporter;
-        ImageBuffer image;
-        // A window starting 100 bytes in, ending 100 bytes past the data.
-        ASSERT_TRUE(read_motorola_file("IMG.mot", dir.path(), image, c.base + 100, c.base + binary.size() + 99, reporter));
-        EXPECT_TRUE(reporter.events.isEmpty());
-        const QByteArray window(reinterpret_cast<const char*>(image.data()), binary.size() + 1);
-        EXPECT_EQ(window, binary.mid(100) + QByteArray(101, '\xFF'));
     }
 }

@@ -149,22 +149,3 @@ TEST(CheckRelease, BoxChainsOfTheFirstFault) {
         EXPECT_EQ(static_cast<int>(files.size()), c.files_read);
     }
 }
-
-TEST(CheckRelease, LinesOfTheCheck) {
-    QTemporaryDir dir;
-    // 40 bytes at 0x1000 in three records; the window starts 8 bytes in and ends at 0x10FF.
-    VersionFileBuilder::write_file(dir.path(), "main.MOT", "S00600004844521B\r\n" + s3_records(0x1000, pattern(40)));
-    VersionFileBuilder::write_file(dir.path(), "Boot.mot", s_record('1', "0000AABB") + "\n");
-    const QString release =
-        VersionFileBuilder().entry(0, "MAIN", 0x1008, 0x10FF).entry(1, "Boot", 0, 0xFFFF).write(dir.path(), "R.PJV");
-    RecordingReporter reporter;
-    std::vector<ReleaseFileCheck> files;
-    ASSERT_TRUE(check_release(release, dir.path(), reporter, &files));
-    ASSERT_EQ(files.size(), 2u);
-    EXPECT_EQ(release_file_check_line(files[0]),
-              "MAIN.mot: 5 records, 32 bytes inside the window 00001008-000010FF, 8 bytes outside it, "
-              "216 addresses of the window filled with FF");
-    EXPECT_EQ(release_file_check_line(files[1]),
-              "Boot.mot: 1 records, 2 bytes inside the window 00000000-0000FFFF, 0 bytes outside it, "
-              "65534 addresses of the window filled with FF");
-}

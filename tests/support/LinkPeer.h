@@ -2,20 +2,24 @@
 // A projector's side of the upload link for tests, on a ScriptedDeviceLibrary: it
 // acknowledges every frame the system transmits, reassembles the system's messages, and
 // answers each message that expects a reply with a reply message of its own (begin, data and
-// end frame). Frames are built here by hand, independently of the system's frame layer.
+// end frame). Frames and messages are those of projector-sim's encoders, which are checked
+// byte for byte against the worked examples on their own: independent of the system's frame
+// layer.
 
+#include "projector-sim/Wire.h"
 #include "tests/support/ScriptedDeviceLibrary.h"
 
 #include <QByteArray>
 
 #include <cstdint>
-#include <map>
 #include <set>
 #include <vector>
 
 namespace halvern::test {
 
 using Frame = ScriptedDeviceLibrary::Frame;
+using sim::put_be;
+using sim::sum16;
 
 // Bytes written as hex digits; blanks are skipped.
 inline Frame hex_bytes(const char* text) {
@@ -23,51 +27,16 @@ inline Frame hex_bytes(const char* text) {
     return Frame(raw.begin(), raw.end());
 }
 
-inline void put_be(Frame& f, std::size_t at, std::uint64_t v, int n) {
-    for (int k = 0; k < n; ++k) f[at + k] = static_cast<std::uint8_t>(v >> (8 * (n - 1 - k)));
-}
-inline std::uint32_t sum16(const Frame& f, std::size_t from, std::size_t to) {
-    std::uint32_t s = 0;
-    for (std::size_t i = from; i <= to && i < f.size(); ++i) s += f[i];
-    return s % 65536;
-}
-
-// A frame as the device sends it: kind, role, sequence, data, frame count.
+// A frame as the device sends it: kind, role, sequence, data, frame count and number.
 inline Frame device_frame(std::uint8_t kind, std::uint8_t role, std::uint8_t seq, const Frame& data = {},
                           std::uint8_t frame_count = 1, std::uint8_t frame_number = 1) {
-    Frame f(27 + data.size(), 0);
-    const std::uint8_t lead[8] = {0xE3, 0x57, 1, 1, 1, 3, 1, 1};
-    std::copy(lead, lead + 8, f.begin());
-    put_be(f, 8, f.size(), 2);
-    f[10] = kind;
-    f[11] = role;
-    f[12] = seq;
-    f[13] = frame_count;
-    f[14] = frame_number;
-    put_be(f, 15, data.size(), 4);
-    put_be(f, 19, data.size(), 2);
-    put_be(f, 21, sum16(f, 0, 20), 2);
-    std::copy(data.begin(), data.end(), f.begin() + 23);
-    put_be(f, 23 + data.size(), data.empty() ? 0 : sum16(data, 0, data.size() - 1), 2);
-    f[25 + data.size()] = 0x7A;
-    f[26 + data.size()] = 0xCE;
-    return f;
+    return sim::encode_frame({kind, role, seq, frame_count, frame_number, data});
 }
 inline Frame ack(std::uint8_t kind, std::uint8_t seq) { return device_frame(kind, 2, seq); }
 
 // A message as the device sends it: envelope with code and parameter, then data.
 inline Frame device_message(std::uint8_t code, const Frame& data = {}, std::uint8_t parameter = 0) {
-    Frame m(20 + data.size(), 0);
-    const std::uint8_t lead[6] = {1, 1, 1, 3, 1, 1};
-    std::copy(lead, lead + 6, m.begin());
-    put_be(m, 6, m.size(), 4);
-    m[10] = code;
-    m[11] = parameter;
-    put_be(m, 12, data.size(), 4);
-    std::copy(data.begin(), data.end(), m.begin() + 20);
-    put_be(m, 16, sum16(m, 20, m.size() - 1), 2);
-    put_be(m, 18, sum16(m, 0, 17), 2);
-    return m;
+    return sim::encode_message({code, parameter, data});
 }
 
 class LinkPeer {

@@ -100,11 +100,6 @@ TEST(UploadDriver, EachFailureStopsWhereItHappens) {
         {"the third of four files fails", {}, -1, false, true, {1, 3, 5, 7, 9, 11, 5, 7, 9, 11},
          {"Motorola format error.  First character of each record must be an 'S'.", "Error during read of THIRD.mot file.",
           "Error uploading THIRD.mot"}},
-        {"end of upload not acknowledged", {13}, -1, false, false, {1, 3, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 13},
-         {"Did not receive acknowledgement to end of upload notice."}},
-        {"the device asks for blocks with no room for data", {}, -1, false, false, {1, 3},
-         {"The device gave a block message size of 20 bytes, which leaves no room for data.  Unable to send FIRST.mot file.",
-          "Error uploading FIRST.mot"}, 20},
         {"reset not delivered", {}, 19, false, false, {1, 3, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 5, 7, 9, 11, 13},
          {kOutOfRetries, "Unable to reset device status.", "Error resetting device status."}},
     };
