@@ -201,7 +201,7 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     o.messages = shown_messages(chain.messages);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
     write_report(job.report, o);
-    return exit_status(result.outcome);
+    return exit_status(o.outcome);
 }
 
 // One port of a fleet. Its thread writes, the main thread reads; everything is guarded by the

@@ -211,6 +211,39 @@ TEST_F(FleetControl, HangUpAnswersTheOpenQuestionNoAndTheRunGoesOn) {
     EXPECT_TRUE(r.err.contains(fleet_questions().value(0)));  // the log has every question with its answer
 }
 
+// An open question holds up nothing but upload mode: transfers go on, and once every port has
+// ended the run ends, the unanswered question counting as No.
+TEST_F(FleetControl, UnansweredStopQuestionDoesNotHoldUpTheEndOfTheRun) {
+    ASSERT_EQ(QProcess::execute(QStringLiteral(SAMPLE_RELEASE_PATH), {"--sized", "MID", "6000", rel()}), 0);
+    SimProcess one(port(1), {"--state", "standby", "--baud-pace"});
+    SimProcess two(port(2), {"--state", "standby", "--baud-pace"});
+    ASSERT_TRUE(one.ready() && two.ready());
+    OnTerminal run(fleet({"--yes"}, "MID.PJV"), config());
+    ASSERT_TRUE(one.wait_for("upload mode", 20000) && two.wait_for("upload mode", 20000));
+    run.type("\x03");
+    ASSERT_TRUE(run.screen_shows(kStopPrompt));
+    const ProgramResult r = run.finish();
+    EXPECT_EQ(r.code, 0);
+    expect_outcome(port(1), "uploaded", 0);
+    expect_outcome(port(2), "uploaded", 0);
+    EXPECT_EQ(fleet_questions().value(1), QString::fromUtf8(kStopPrompt) + "n");
+}
+
+// One port: SIGTERM during the cool-down keeps the projector out of upload mode (exit 9).
+TEST_F(FleetControl, ServiceStopOfOnePortBeforeUploadMode) {
+    SimProcess sim(port(1), {"--cooldown", "60"});
+    ASSERT_TRUE(sim.ready());
+    QProcess p;
+    start_program(p, {"--yes", "--port", port(1), "--dir", rel(), "--test-poll-interval-ms", "100", "--report",
+                      report(), "DEMO.PJV"}, config());
+    QByteArray err;
+    ASSERT_TRUE(wait_until(p, err, [](const QByteArray& e) { return e.contains("Remaining Time:"); }, 10000));
+    ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
+    EXPECT_EQ(finish(p, 10000, err).code, 9);
+    expect_outcome(port(1), "stopped", 9);
+    EXPECT_FALSE(sim.log().contains("upload mode"));
+}
+
 // Emergency mode over several ports asks first; without a terminal and without --yes the
 // answer is No: nothing reaches any projector, exit status 7.
 TEST_F(FleetControl, EmergencyOverSeveralPortsWithoutATerminalSendsNothing) {
