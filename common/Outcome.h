@@ -22,6 +22,7 @@ enum ExitStatus : int {
     kExitTransferFailed = 6,     // the transfer failed (or was stopped on request)
     kExitDeclined = 7,           // a question was answered No: nothing was uploaded
     kExitFleetIncomplete = 8,    // several ports: not every projector confirmed its upload
+    kExitStopped = 9,            // stopped on request before upload mode: the projector was left as it was
 };
 
 enum class Outcome {
@@ -38,6 +39,7 @@ enum class Outcome {
     CoolDownCancelled,
     TransferFailed,
     Declined,           // a question was answered No; no status line of its own
+    Stopped,            // stopped on request (Ctrl-C, SIGTERM) before the projector entered upload mode
 };
 
 constexpr int exit_status(Outcome outcome) {
@@ -55,6 +57,7 @@ constexpr int exit_status(Outcome outcome) {
     case Outcome::CoolDownCancelled: return kExitCoolDownCancelled;
     case Outcome::TransferFailed: return kExitTransferFailed;
     case Outcome::Declined: return kExitDeclined;
+    case Outcome::Stopped: return kExitStopped;
     }
     return kExitInternal;
 }
@@ -64,7 +67,8 @@ constexpr int exit_status(Outcome outcome) {
 constexpr int status_icon(Outcome outcome) {
     switch (exit_status(outcome)) {
     case kExitOk: return 1;
-    case kExitCoolDownCancelled: return 2;
+    case kExitCoolDownCancelled:
+    case kExitStopped: return 2;
     case kExitDeclined: return 0;
     default: return 3;
     }

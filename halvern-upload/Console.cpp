@@ -3,6 +3,7 @@
 #include "halvern-upload/Interrupt.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -40,7 +41,66 @@ bool StdConsole::wait_for_input() {
     }
 }
 
-StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) == 1) {}
+StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) == 1) {
+    // Standard error sent elsewhere (2>log): the questions go to the terminal the person
+    // sees, and the log gets each with its answer.
+    if (input_tty_ && !error_tty_) {
+        question_fd_ = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (question_fd_ < 0) question_fd_ = ::isatty(1) == 1 ? 1 : 0;
+    }
+}
+
+StdConsole::~StdConsole() {
+    hold_echo(false);
+    if (question_fd_ > 2) ::close(question_fd_);
+}
+
+void StdConsole::hold_echo(bool held) {
+    if (held == echo_held_ || !input_tty_) return;
+    if (held) {
+        if (::tcgetattr(0, &saved_mode_) != 0) return;
+        termios raw = saved_mode_;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        if (::tcsetattr(0, TCSANOW, &raw) != 0) return;
+    } else {
+        ::tcsetattr(0, TCSANOW, &saved_mode_);
+    }
+    echo_held_ = held;
+    typed_.clear();
+}
+
+Console::Typed StdConsole::poll_answer(int ms, QString& answer) {
+    pollfd watched[2] = {{0, POLLIN, 0}, {interrupt::wake_descriptor(), POLLIN, 0}};
+    const int n = ::poll(watched, watched[1].fd >= 0 ? 2 : 1, ms);
+    if (n <= 0 || watched[0].revents == 0) return Typed::Nothing;
+    // What is there, byte by byte, never waiting for more.
+    for (;;) {
+        char c = 0;
+        const ssize_t got = ::read(0, &c, 1);
+        if (got < 0 && errno == EINTR) return Typed::Nothing;
+        const bool end = got <= 0 || (echo_held_ && c == 4 && typed_.empty());  // Ctrl-D
+        if (end && typed_.empty()) return Typed::End;
+        if (end || c == '\n' || (echo_held_ && c == '\r')) {
+            answer = QString::fromLocal8Bit(typed_.data(), static_cast<qsizetype>(typed_.size())).trimmed();
+            typed_.clear();
+            // A typed line ends the prompt's line on the terminal itself (its echo).
+            if (!echo_held_) {
+                if (error_tty_) open_line_ = false;
+                asked_open_ = false;
+            }
+            return Typed::Line;
+        }
+        if (echo_held_ && (c == 0x7f || c == 0x08)) {
+            if (!typed_.empty()) typed_.pop_back();
+        } else if (static_cast<unsigned char>(c) >= 0x20) {
+            typed_ += c;
+        }
+        pollfd more{0, POLLIN, 0};
+        if (::poll(&more, 1, 0) <= 0 || more.revents == 0) return Typed::Nothing;
+    }
+}
 
 void StdConsole::end_open_line() {
     if (open_line_) write_all(2, "\n");
@@ -55,11 +115,23 @@ void StdConsole::line(const QString& text) {
 
 void StdConsole::prompt(const QString& text) {
     end_open_line();
+    if (question_fd_ != 2) {
+        write_all(question_fd_, text.toLocal8Bit());
+        asked_ = text;
+        asked_open_ = true;
+        return;
+    }
     write_all(2, text.toLocal8Bit());
     open_line_ = true;
 }
 
 void StdConsole::end_prompt(const QString& answer) {
+    if (question_fd_ != 2) {
+        if (asked_open_) write_all(question_fd_, (answer + QLatin1Char('\n')).toLocal8Bit());
+        asked_open_ = false;
+        line(asked_ + answer);
+        return;
+    }
     if (open_line_) write_all(2, (answer + QLatin1Char('\n')).toLocal8Bit());
     open_line_ = false;
 }
@@ -108,6 +180,7 @@ std::optional<QString> StdConsole::read_answer() {
     }
     // A typed answer ends the prompt's line on the terminal itself (its echo).
     if (input_tty_ && error_tty_) open_line_ = false;
+    asked_open_ = false;
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())).trimmed();
 }
 

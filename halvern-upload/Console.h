@@ -1,11 +1,15 @@
 #pragma once
 // The terminal of halvern-upload: lines and a redrawn progress line on standard error, the
-// commands' results on standard output, answers read from standard input.
+// commands' results on standard output, answers read from standard input. A question goes to
+// the terminal the person sees (the controlling terminal) whatever standard error is
+// redirected to; standard error then gets the question with its answer as one line.
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <string>
+#include <termios.h>
 
 namespace halvern::cli {
 
@@ -31,6 +35,22 @@ public:
     virtual void out(const QString& text) = 0;
     // A line typed on standard input, without its line end; empty at end of input.
     virtual std::optional<QString> read_answer() = 0;
+    // What waiting for an answer came to.
+    enum class Typed { Nothing, Line, End };
+    // Waits up to ms milliseconds for an answer without holding up the caller any longer: Line
+    // (in answer) once a whole line was typed, End at the end of input, Nothing when the time
+    // is up or a signal came first.
+    virtual Typed poll_answer(int ms, QString& answer) {
+        (void)ms;
+        const std::optional<QString> typed = read_answer();
+        if (!typed) return Typed::End;
+        answer = *typed;
+        return Typed::Line;
+    }
+    // While held, the terminal neither echoes what is typed nor moves the cursor for it; the
+    // caller draws the prompt and typed_so_far() itself (a question below the live table).
+    virtual void hold_echo(bool) {}
+    virtual QString typed_so_far() const { return QString(); }
     // From now on a Ctrl-C while an answer is read ends the reading as the end of input does
     // (the Ctrl-C stays to be handled); otherwise the reading goes on.
     virtual void set_interrupt_ends_answer(bool) {}
@@ -51,6 +71,10 @@ public:
     int columns() const override;
     void out(const QString& text) override;
     std::optional<QString> read_answer() override;
+    Typed poll_answer(int ms, QString& answer) override;
+    void hold_echo(bool held) override;
+    QString typed_so_far() const override { return QString::fromLocal8Bit(typed_.data(), static_cast<qsizetype>(typed_.size())); }
+    ~StdConsole() override;
     void set_interrupt_ends_answer(bool ends) override { interrupt_ends_answer_ = ends; }
     bool error_is_terminal() const override { return error_tty_; }
     bool input_is_terminal() const override { return input_tty_; }
@@ -60,6 +84,12 @@ private:
     bool error_tty_ = false;
     bool input_tty_ = false;
     bool open_line_ = false;  // a prompt or a progress line waits for its line end
+    int question_fd_ = 2;     // where prompts go: the controlling terminal when standard error is not it
+    bool asked_open_ = false; // a prompt on question_fd_ (not standard error) waits for its line end
+    QString asked_;           // that prompt, for the line standard error gets
+    std::string typed_;       // typed of an answer not yet ended
+    bool echo_held_ = false;
+    termios saved_mode_{};    // the terminal's mode before the echo was held
     int block_lines_ = 0;     // lines of the block drawn last, right above the cursor
     // Until input is there (true) or Ctrl-C came (false).
     bool wait_for_input();

@@ -13,6 +13,8 @@
 #include "upload/UploadSession.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QThread>
 
 #include <atomic>
@@ -27,10 +29,6 @@
 namespace halvern::cli {
 
 namespace {
-
-// What a device call answers once the fleet was stopped before the projector left its
-// normal operation (the operating system's "cancelled by the user").
-constexpr std::int32_t kStoppedOnRequest = 1223;
 
 QString remaining_line(const CoolDownDisplay& d) {
     return QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds);
@@ -136,18 +134,28 @@ PortOutcome outcome_of(const QString& port, const FleetJob& job, const SettingsS
     return o;
 }
 
-// The status lines without text (the search's green light) are no message.
-std::vector<Message> shown_messages(const std::vector<Message>& chain) {
+// The status lines without text (the search's green light) are no message; nor are, in a
+// fleet, the road's questions, which the fleet answered for every port (it keeps them once).
+std::vector<Message> shown_messages(const std::vector<Message>& chain, bool with_questions = true) {
     std::vector<Message> shown;
     for (const Message& m : chain)
-        if (m.kind != Message::Status || !m.text.isEmpty()) shown.push_back(m);
+        if ((m.kind != Message::Status || !m.text.isEmpty()) && (with_questions || m.kind != Message::Question))
+            shown.push_back(m);
     return shown;
 }
 
-void write_report(QFile* report, const PortOutcome& outcome) {
+void write_report(QFile* report, const QByteArray& line) {
     if (!report) return;
-    report->write(report_line(outcome) + '\n');
+    report->write(line + '\n');
     report->flush();
+}
+
+void write_report(QFile* report, const PortOutcome& outcome) { write_report(report, report_line(outcome)); }
+
+// A road cut short by a stop on request before the projector entered upload mode: the
+// projector was left as it was, whatever the road came to on its way out.
+Outcome stopped_or(Outcome outcome, bool cut, bool in_upload_mode) {
+    return cut && !in_upload_mode && outcome != Outcome::Uploaded ? Outcome::Stopped : outcome;
 }
 
 // One port on the main thread, in the single upload's form.
@@ -162,6 +170,11 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
     TerminalProgress view(console, library);
     MessageChain chain(reporter);
+    // A service stop (SIGTERM) keeps the projector out of upload mode; a second one stops the
+    // transfer after its current frame.
+    library.reporter = &chain;
+    library.stop_before_upload_mode = [] { return interrupt::terminations() > 0; };
+    library.stop_transfer = [] { return interrupt::terminations() > 1; };
 
     PortRoad road{options, job, job.ports.first(), library, chain, view};
     // The cool-down window without a window: the explanation, the remaining time at every
@@ -174,33 +187,38 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
         console.line(kCoolDownExplanation);
     };
     road.cool_down.shown = [&](const CoolDownDisplay& d) { console.line(remaining_line(d)); };
-    road.cool_down.sleep = [](int ms) { return interrupt::wait(ms); };
+    road.cool_down.sleep = [](int ms) { return interrupt::wait(ms, true) || interrupt::terminations() > 0; };
     road.cool_down.ends = [&] { interrupt::set_guarded(guarded_before); };
 
     const PortResult result = run_port(road);
     interrupt::set_guarded(false);
 
     PortOutcome o = outcome_of(road.port, job, env.settings);
-    o.outcome = result.outcome;
+    o.outcome = stopped_or(result.outcome, interrupt::terminations() > 0, library.in_upload_mode());
     o.messages = shown_messages(chain.messages);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
     write_report(job.report, o);
-    return exit_status(result.outcome);
+    return exit_status(o.outcome);
 }
 
-// One port of a fleet. Its thread writes, the main thread reads; everything but the
-// atomics is guarded by the fleet's mutex.
+// One port of a fleet. Its thread writes, the main thread reads; everything is guarded by the
+// fleet's mutex.
 struct Port {
     QString name;
     PortRow row;
     bool settled = false;        // past the point where it could ask to be powered off
     bool asking = false;         // waits for the answer to the power-off question
-    bool transferring = false;   // upload mode requested (or the emergency road opened)
+    bool transferring = false;   // past the safe point: upload mode requested (or the emergency road opened)
+    bool cut = false;            // a stop on request ended its road before the safe point
     bool finished = false;
     bool reported = false;       // its report line is written
     PortOutcome outcome;
-    std::atomic<bool> stop{false};
 };
+
+// How far a stop on request goes: none; the safe stop (no projector passes the safe point
+// any more, and those before it end their road); and the whole stop (the transfers under way
+// too, after their current frame).
+enum StopLevel { kGoOn = 0, kSafeStop = 1, kStopAll = 2 };
 
 class Fleet {
 public:
@@ -208,15 +226,16 @@ public:
         : plain_(plain), ask_power_off_(ask_power_off), clock_(clock) {}
 
     std::mutex mutex;
-    std::condition_variable changed;  // a port may go on: an answer or a stop request
+    std::condition_variable changed;  // a port may go on: an answer, a closed question or a stop
     std::deque<QString> plain_lines;  // for standard error, without a terminal
     std::optional<bool> power_off_answer;
+    bool question_open = false;       // while a question of the fleet waits, no port passes the safe point
+    std::atomic<int> stop_level{kGoOn};
 
     // A line of the port for the plain output (a message, the cool-down time, progress).
     void note(Port& port, const QString& text) {
-        if (!plain_) return;
         std::lock_guard lock(mutex);
-        plain_lines.push_back(plain_line(port.name, clock_.time_of_day(), text));
+        note_locked(port, text);
     }
     template <typename Change>
     void update(Port& port, Change change) {
@@ -226,6 +245,18 @@ public:
     void set_phase(Port& port, Phase phase) {
         update(port, [&](Port& p) { p.row.phase = phase; });
     }
+    // Raises the stop (never lowers it) and lets every waiting port see it.
+    void stop(StopLevel level) {
+        std::lock_guard lock(mutex);
+        if (stop_level.load() < level) stop_level.store(level);
+        changed.notify_all();
+    }
+    // Whether the port is to end its road now (called with the mutex held or not: the level
+    // only rises and transferring is the port's own).
+    bool stopping(const Port& port) const {
+        const int level = stop_level.load();
+        return level >= kStopAll || (level >= kSafeStop && !port.transferring);
+    }
 
     // The power-off question of one port: answered for every port at once.
     bool power_off(Port& port) {
@@ -233,41 +264,64 @@ public:
         std::unique_lock lock(mutex);
         port.settled = true;
         port.asking = true;
+        ++asking_;
         port.row.phase = Phase::Asking;
-        changed.wait(lock, [&] { return power_off_answer.has_value() || port.stop.load(); });
+        changed.wait(lock, [&] { return power_off_answer.has_value() || stopping(port); });
         port.asking = false;
+        --asking_;
         port.row.phase = Phase::Preparing;
-        return power_off_answer.value_or(false) && !port.stop.load();
+        port.cut = port.cut || stopping(port);
+        return power_off_answer.value_or(false) && !stopping(port);
+    }
+
+    // The safe point: a projector is safe until it is put into upload mode. While a question of
+    // the fleet is open it waits here (those cooling down cool on and then wait); a stop keeps
+    // it out. True: it goes on into upload mode.
+    bool enter_upload_mode(Port& port) {
+        std::unique_lock lock(mutex);
+        if (question_waits() && !stopping(port)) {
+            port.row.phase = Phase::Asking;
+            note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
+            changed.wait(lock, [&] { return !question_waits() || stopping(port); });
+            port.row.phase = Phase::Preparing;
+        }
+        if (stopping(port)) return false;
+        port.transferring = true;
+        return true;
     }
 
     // Waits ms milliseconds; true (at once) when the port is to stop.
     bool sleep(Port& port, int ms) {
         std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return port.stop.load(); });
+        const bool stop = changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return stopping(port); });
+        port.cut = port.cut || stop;
+        return stop;
     }
 
 private:
+    // A question of the fleet is open, or a port waits for the power-off question to be asked.
+    bool question_waits() const { return question_open || (asking_ > 0 && !power_off_answer); }
+    void note_locked(Port& port, const QString& text) {
+        if (plain_) plain_lines.push_back(plain_line(port.name, clock_.time_of_day(), text));
+    }
     bool plain_;
     bool ask_power_off_;
     const RunClock& clock_;
+    int asking_ = 0;
 };
 
-// The device library of one port: every call goes to the port's own library. Once the fleet
-// is stopped, nothing more that moves the projector is sent (its port is still closed); the
-// first call after the first status query of the upload road shows that the port will not
-// ask to be powered off.
+// The device library of one port: every call goes to the port's own library. The first call
+// after the first status query of the upload road shows that the port will not ask to be
+// powered off.
 class FleetLibrary : public DeviceLibrary {
 public:
     FleetLibrary(GuardedLibrary& inner, Fleet& fleet, Port& port) : inner_(inner), fleet_(fleet), port_(port) {}
 
-    // Where "Stopped on request." is said.
-    Reporter* reporter = nullptr;
     // The upload road begins (the device search before it does not count).
     void begin_road() { road_ = true; }
 
     std::int32_t init_port_timeouts(std::int32_t& handle, const char* name, std::int32_t baud,
                                     std::int32_t timeout_ms) override {
-        if (refused()) return kStoppedOnRequest;
         passing();
         return inner_.init_port_timeouts(handle, name, baud, timeout_ms);
     }
@@ -276,29 +330,23 @@ public:
         return inner_.close_port(handle);
     }
     std::int32_t query_upload_status(std::int32_t handle, DeviceReply& reply) override {
-        if (refused()) return kStoppedOnRequest;
         passing();
         const std::int32_t result = inner_.query_upload_status(handle, reply);
         if (road_) first_status_ = true;
         return result;
     }
     std::int32_t request_standby_mode(std::int32_t handle, DeviceReply& reply) override {
-        if (refused()) return kStoppedOnRequest;
         passing();
         return inner_.request_standby_mode(handle, reply);
     }
     std::int32_t request_upload_mode(std::int32_t handle, DeviceReply& reply) override {
-        if (refused()) return kStoppedOnRequest;
         passing();
-        fleet_.update(port_, [](Port& p) { p.transferring = true; });
         return inner_.request_upload_mode(handle, reply);
     }
     std::int32_t get_proj_info(std::int32_t handle, DeviceReply& reply) override {
-        if (refused()) return kStoppedOnRequest;
         return inner_.get_proj_info(handle, reply);
     }
     std::int32_t send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) override {
-        if (refused()) return 0;  // "not sent": the transfer ends through its own failure chain
         return inner_.send_data(handle, frame, out);
     }
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override {
@@ -308,14 +356,6 @@ public:
     std::int32_t read_timeout_ms(std::int32_t handle) const override { return inner_.read_timeout_ms(handle); }
 
 private:
-    bool refused() {
-        if (!port_.stop.load()) return false;
-        if (!told_ && reporter) {
-            told_ = true;
-            reporter->message_box(QStringLiteral("Stopped on request."));
-        }
-        return true;
-    }
     void passing() {
         if (first_status_ && !settled_) {
             settled_ = true;
@@ -329,19 +369,19 @@ private:
     bool road_ = false;
     bool first_status_ = false;
     bool settled_ = false;
-    bool told_ = false;
 };
 
-// The port's boxes, questions and status lines as plain lines; the confirmation was given for
-// the whole fleet before any port started, the power-off question is answered for all at once.
+// The port's boxes and status lines as plain lines. The road's questions are the fleet's: the
+// confirmation was given for the whole fleet before any port started, the power-off question
+// is answered for all at once; the fleet shows and keeps them, once.
 class FleetReporter : public Reporter {
 public:
     FleetReporter(Fleet& fleet, Port& port) : fleet_(fleet), port_(port) {}
 
     void message_box(const QString& text, const QString&) override { fleet_.note(port_, message_line({Message::Box, text})); }
-    bool question(const QString& text, const QString&) override { return answer(text, false); }
-    bool ask(Question which, const QString& text, const QString&) override {
-        return answer(text, which == Question::ConfirmUpload || fleet_.power_off(port_));
+    bool question(const QString&, const QString&) override { return false; }
+    bool ask(Question which, const QString&, const QString&) override {
+        return which == Question::ConfirmUpload || fleet_.power_off(port_);
     }
     void show_status(int icon, const QString& text) override {
         if (!text.isEmpty()) fleet_.note(port_, message_line({Message::Status, text, icon}));
@@ -353,10 +393,6 @@ public:
     void pause(int ms) override { fleet_.sleep(port_, ms); }
 
 private:
-    bool answer(const QString& text, bool yes) {
-        fleet_.note(port_, message_line({Message::Question, text, 0, yes}));
-        return yes;
-    }
     Fleet& fleet_;
     Port& port_;
 };
@@ -433,11 +469,15 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     const std::unique_ptr<DeviceLibrary> device = env.make_library(port_map);
     GuardedLibrary guarded(*device);
     guarded.forced_read_timeout_ms = options.read_timeout_ms;
+    guarded.guard_from_open = options.emergency;
     FleetLibrary library(guarded, fleet, port);
     FleetReporter reporter(fleet, port);
     FleetProgress view(fleet, port, guarded);
     MessageChain chain(reporter);
-    library.reporter = &chain;
+    guarded.reporter = &chain;
+    guarded.stop_before_upload_mode = [&] { return fleet.stopping(port); };
+    guarded.enter_upload_mode = [&] { return fleet.enter_upload_mode(port); };
+    guarded.stop_transfer = [&] { return fleet.stopping(port); };
 
     PortRoad road{options, job, port.name, library, chain, view, !options.emergency};
     road.before_upload = [&](const QString& model, const QString& version) {
@@ -445,7 +485,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
             p.row.model = model;
             p.row.version = version;
             p.row.phase = Phase::Preparing;
-            if (options.emergency) p.settled = p.transferring = true;
+            if (options.emergency) p.settled = true;
         });
         library.begin_road();
     };
@@ -470,9 +510,9 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     PortOutcome& o = port.outcome;
     o.model = result.model;
     o.version = result.version;
-    o.outcome = result.outcome;
-    o.stopped = port.stop.load();
-    o.messages = shown_messages(chain.messages);
+    o.outcome = stopped_or(result.outcome, port.cut || guarded.stopped_before_upload_mode(), port.transferring);
+    o.stopped = fleet.stopping(port);
+    o.messages = shown_messages(chain.messages, false);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
     port.row.message = o.outcome == Outcome::Uploaded ? QString() : innermost_message(o.messages);
     port.row.phase = final_phase(o);
@@ -480,7 +520,91 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     port.finished = true;
 }
 
+// The questions of the fleet, asked by the main thread while the ports go on: the prompt is
+// shown (below the live table on a terminal) and the answer read whenever it is typed, so
+// that the table, the report lines and the end of the run never wait for it.
+class FleetQuestions {
+public:
+    enum Kind { PowerOff, Stop };
+
+    FleetQuestions(Console& console, bool table) : console_(console), table_(table) {}
+
+    // Every question of the run with its answer, in order: the run's record of them.
+    std::vector<Message> asked;
+
+    bool open() const { return open_.has_value(); }
+    Kind kind() const { return open_->kind; }
+    // Asks; with answers other than Terminal (or once the terminal has hung up) the answer is
+    // given at once and returned.
+    std::optional<bool> ask(Kind kind, const QString& text, Answers answers) {
+        if (answers == Answers::Terminal && interrupt::hung_up()) answers = Answers::No;
+        if (answers != Answers::Terminal) {
+            const bool yes = answers == Answers::Yes;
+            console_.line(prompt_of(text) + (yes ? QLatin1Char('y') : QLatin1Char('n')));
+            asked.push_back({Message::Question, text, 0, yes});
+            return yes;
+        }
+        open_ = Open{kind, text};
+        if (table_) console_.hold_echo(true);
+        else console_.prompt(prompt_of(text));
+        return std::nullopt;
+    }
+    // The prompt as the last line of the table's block, with what has been typed so far.
+    std::optional<QString> prompt_line() const {
+        if (!open_ || !table_) return std::nullopt;
+        return prompt_of(open_->text) + console_.typed_so_far();
+    }
+    // Waits up to ms milliseconds for the answer; the answer once it is given.
+    std::optional<bool> poll(int ms) {
+        QString typed;
+        switch (console_.poll_answer(ms, typed)) {
+        case Console::Typed::Nothing: return std::nullopt;
+        case Console::Typed::End: return close(false);
+        case Console::Typed::Line: break;
+        }
+        const std::optional<bool> yes = parse_answer(typed);
+        if (yes) return close(*yes, typed.toLower());
+        // Anything else: asked again.
+        if (!table_) {
+            console_.end_prompt(typed.toLower());
+            console_.prompt(prompt_of(open_->text));
+        }
+        return std::nullopt;
+    }
+    // Closes the open question with this answer (given by a signal, a hang-up, or because it
+    // no longer matters).
+    bool close(bool yes) { return close(yes, yes ? QStringLiteral("y") : QStringLiteral("n")); }
+
+private:
+    struct Open {
+        Kind kind;
+        QString text;
+    };
+    static QString prompt_of(const QString& text) { return box_line(text) + QStringLiteral(" [y/N] "); }
+    bool close(bool yes, const QString& shown) {
+        if (table_) {
+            console_.hold_echo(false);
+            console_.line(prompt_of(open_->text) + shown);
+        } else {
+            console_.end_prompt(shown);
+        }
+        asked.push_back({Message::Question, open_->text, 0, yes});
+        open_.reset();
+        return yes;
+    }
+
+    Console& console_;
+    bool table_;
+    std::optional<Open> open_;
+};
+
 }  // namespace
+
+QJsonObject fleet_questions_record(const std::vector<Message>& questions) {
+    QJsonArray messages;
+    for (const Message& m : questions) messages.append(message_line(m));
+    return QJsonObject{{QStringLiteral("port"), QJsonValue()}, {QStringLiteral("messages"), messages}};
+}
 
 int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     if (job.ports.size() == 1) return run_single(options, job, env);
@@ -509,43 +633,53 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         for (const QString& l : summary_lines(outcomes)) console.out(l);
         return fleet_exit_code(outcomes);
     };
+    FleetQuestions questions(console, terminal);
+    auto record_questions = [&] {
+        if (!questions.asked.empty())
+            write_report(job.report, QJsonDocument(fleet_questions_record(questions.asked)).toJson(QJsonDocument::Compact));
+    };
 
-    // The confirmation, once for the fleet (none on the emergency road, as for one port).
+    // The confirmation, once for the fleet. The emergency road asks it too: over several
+    // ports it reaches projectors whose state no one has looked at.
+    const QString confirmation =
+        options.emergency
+            ? QStringLiteral("Upload version %1 to %2 projectors in emergency mode? No device steps are made: "
+                             "no status query, no standby, no upload mode; every projector goes straight to the transfer.")
+                  .arg(job.release.line.right(5))
+                  .arg(ports.size())
+            : QStringLiteral("Upload version %1 to %2 projectors?").arg(job.release.line.right(5)).arg(ports.size());
     TerminalReporter asker(console, answers, nullptr);
-    if (!options.emergency) {
-        const QString question = QStringLiteral("Upload version %1 to %2 projectors?")
-                                     .arg(job.release.line.right(5))
-                                     .arg(ports.size());
-        if (!asker.question(question)) {
-            for (const auto& p : ports) {
-                p->outcome.outcome = Outcome::Declined;
-                p->outcome.messages.push_back({Message::Question, question, 0, false});
-                report(*p);
-            }
-            return summary();
+    const bool confirmed = asker.question(confirmation);
+    questions.asked.push_back({Message::Question, confirmation, 0, confirmed});
+    if (!confirmed) {
+        for (const auto& p : ports) {
+            p->outcome.outcome = Outcome::Declined;
+            report(*p);
         }
+        record_questions();
+        summary();
+        return kExitDeclined;
     }
 
     Fleet fleet(!terminal, answers != Answers::Yes, clock);
     const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
-    // Ctrl-C at a question of the fleet answers it No and then stops the fleet.
-    console.set_interrupt_ends_answer(true);
     for (const auto& p : ports) {
         Port* port = p.get();
         threads.emplace_back(QThread::create([&, port] {
-            // Ctrl-C is the main thread's: there it interrupts the reading of an answer.
-            sigset_t interrupt_signal;
-            sigemptyset(&interrupt_signal);
-            sigaddset(&interrupt_signal, SIGINT);
-            pthread_sigmask(SIG_BLOCK, &interrupt_signal, nullptr);
+            // The signals are the main thread's.
+            sigset_t blocked;
+            sigemptyset(&blocked);
+            for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, s);
+            pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
             run_fleet_port(fleet, *port, options, job, env, map, clock);
         }));
         threads.back()->start();
     }
 
-    TerminalReporter stopper(console, console.input_is_terminal() ? Answers::Terminal : Answers::No, nullptr);
+    // The stop question is never answered by --yes.
+    const Answers stop_answers = console.input_is_terminal() ? Answers::Terminal : Answers::No;
     QStringList drawn;
     auto render = [&] {
         std::vector<PortRow> rows;
@@ -556,17 +690,34 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
             lines.swap(fleet.plain_lines);
         }
         for (const QString& l : lines) console.line(l);
-        if (!terminal) return;
-        const QStringList table = table_lines(rows, console.columns());
+        // A terminal that hung up shows nothing any more.
+        if (!terminal || interrupt::hung_up()) return;
+        QStringList table = table_lines(rows, console.columns());
+        if (const std::optional<QString> prompt = questions.prompt_line()) table << *prompt;
         if (table != drawn) console.redraw_lines(table);
         drawn = table;
     };
-    auto stop_all = [&] {
+    // An answer, or a question closed: the ports held at the safe point go on (or stop).
+    auto answered = [&](FleetQuestions::Kind kind, bool yes) {
         std::lock_guard lock(fleet.mutex);
-        for (const auto& p : ports) p->stop.store(true);
-        if (!fleet.power_off_answer) fleet.power_off_answer = false;
+        if (kind == FleetQuestions::PowerOff) fleet.power_off_answer = yes;
+        if (kind == FleetQuestions::Stop && yes && fleet.stop_level.load() < kStopAll) fleet.stop_level.store(kStopAll);
+        fleet.question_open = questions.open();
         fleet.changed.notify_all();
     };
+    auto ask = [&](FleetQuestions::Kind kind, const QString& text, Answers given) {
+        {
+            std::lock_guard lock(fleet.mutex);
+            fleet.question_open = true;  // from now on no port passes the safe point
+        }
+        drawn.clear();
+        if (const std::optional<bool> yes = questions.ask(kind, text, given)) answered(kind, *yes);
+    };
+    auto close_question = [&](bool yes) {
+        const FleetQuestions::Kind kind = questions.kind();
+        answered(kind, questions.close(yes));
+    };
+    int terminations_seen = 0;
 
     for (;;) {
         int asking = 0;
@@ -582,8 +733,31 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
             }
         }
         render();
-        if (all_finished) break;
-        if (asking > 0 && all_settled && !fleet.power_off_answer) {
+        if (all_finished) {
+            // A question still open no longer matters.
+            if (questions.open()) close_question(false);
+            break;
+        }
+        // A hang-up: a question that can no longer be asked is answered No.
+        if (interrupt::hung_up() && questions.open()) close_question(false);
+        // SIGTERM: the safe stop, then the whole stop.
+        if (const int t = interrupt::terminations(); t > terminations_seen) {
+            terminations_seen = t;
+            fleet.stop(t > 1 ? kStopAll : kSafeStop);
+            if (questions.open() && (questions.kind() == FleetQuestions::PowerOff || t > 1)) close_question(false);
+        }
+        if (interrupt::take()) {
+            // Ctrl-C, once for the fleet. A second one while the stop question waits means Yes.
+            if (questions.open() && questions.kind() == FleetQuestions::Stop) {
+                close_question(true);
+            } else {
+                if (questions.open()) close_question(false);  // the power-off question: No
+                if (transferring) ask(FleetQuestions::Stop, kStopQuestion, stop_answers);
+                else fleet.stop(kSafeStop);  // nothing in upload mode: every port stops, none is asked
+            }
+            continue;
+        }
+        if (!questions.open() && asking > 0 && all_settled && !fleet.power_off_answer) {
             // Once every projector has told its power state: one question for all that are on.
             const QString question = asking == 1
                                          ? QStringLiteral("1 projector must be powered off to enter upload mode. Is it "
@@ -591,26 +765,22 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
                                          : QStringLiteral("%1 projectors must be powered off to enter upload mode. Is "
                                                           "it ok to turn them off?")
                                                .arg(asking);
-            drawn.clear();
-            const bool yes = asker.question(question);
-            std::lock_guard lock(fleet.mutex);
-            fleet.power_off_answer = yes;
-            fleet.changed.notify_all();
+            ask(FleetQuestions::PowerOff, question, answers);
             continue;
         }
-        if (interrupt::wait(250)) {
-            // Ctrl-C, once for the fleet: while any projector is in its transfer it asks
-            // first; before that it stops every port at once (a cool-down wait is cancelled).
-            drawn.clear();
-            if (!transferring || stopper.question(kStopQuestion)) stop_all();
+        if (questions.open()) {
+            const FleetQuestions::Kind kind = questions.kind();
+            if (const std::optional<bool> yes = questions.poll(250)) answered(kind, *yes);
+        } else {
+            interrupt::sleep_until_signal(250);
         }
     }
     for (const auto& t : threads) t->wait();
-    console.set_interrupt_ends_answer(false);
     interrupt::set_guarded(false);
     interrupt::take();
+    record_questions();
 
-    if (terminal) {
+    if (terminal && !interrupt::hung_up()) {
         // The table said only the innermost message: every chain that did not end in an upload.
         for (const auto& p : ports) {
             if (p->outcome.outcome == Outcome::Uploaded) continue;

@@ -12,8 +12,13 @@
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Commands.h"
 
+#include "common/Outcome.h"
+
 #include <QFile>
+#include <QJsonObject>
 #include <QStringList>
+
+#include <vector>
 
 namespace halvern::cli {
 
@@ -25,7 +30,20 @@ struct FleetJob {
 };
 
 // Runs the upload on every port and returns the exit status: for one port that of its
-// outcome; for several 0 when every projector confirmed its upload, otherwise 8.
+// outcome; for several 0 when every projector confirmed its upload, 7 when the fleet's
+// confirmation was declined, otherwise 8.
+//
+// Stops on request: Ctrl-C asks once for the fleet while any projector is in its transfer
+// (on Yes every projector not yet in upload mode is left as it is, outcome stopped, and the
+// transfers stop after their current frame; a second Ctrl-C at the question means Yes), and
+// stops every port at once before that. SIGTERM is the safe stop: no projector enters upload
+// mode any more, the transfers under way finish; a second SIGTERM stops them too. SIGHUP: the
+// run goes on without its terminal. While any question of the fleet waits for its answer no
+// projector is put into upload mode; everything else goes on.
 int run_fleet(const Options& options, const FleetJob& job, Environment& env);
+
+// The fleet's own questions with their answers, in the order asked, as the run's one record
+// of them: a report line of its own, {"port":null,"messages":[...]} (no port's messages hold them).
+QJsonObject fleet_questions_record(const std::vector<Message>& questions);
 
 }  // namespace halvern::cli

@@ -113,6 +113,7 @@ QString innermost_message(const std::vector<Message>& messages) {
 
 QString outcome_name(const PortOutcome& outcome) {
     if (outcome.outcome == Outcome::Uploaded) return QStringLiteral("uploaded");
+    if (outcome.outcome == Outcome::Stopped) return QStringLiteral("stopped");
     if (outcome.stopped) return QStringLiteral("cancelled");
     switch (exit_status(outcome.outcome)) {
     case kExitDeclined: return QStringLiteral("declined");

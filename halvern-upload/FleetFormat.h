@@ -59,7 +59,7 @@ struct PortOutcome {
     double seconds = 0;
 };
 
-// "uploaded", "failed", "cancelled", "declined", "port-error" or "device-error".
+// "uploaded", "failed", "cancelled", "declined", "stopped", "port-error" or "device-error".
 QString outcome_name(const PortOutcome& outcome);
 
 // One JSON object on one line (no line end).

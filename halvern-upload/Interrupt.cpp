@@ -6,6 +6,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
+#include <utility>
 #include <unistd.h>
 
 namespace halvern::cli::interrupt {
@@ -14,7 +15,17 @@ namespace {
 
 std::atomic<bool> g_guarded{false};
 std::atomic<bool> g_flag{false};
-int g_pipe[2] = {-1, -1};  // the handler wakes wait() through it
+std::atomic<int> g_terminations{0};
+std::atomic<bool> g_hung_up{false};
+int g_pipe[2] = {-1, -1};  // the handlers wake wait() through it
+
+void wake() {
+    if (g_pipe[1] < 0) return;
+    const int saved = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
+    errno = saved;
+}
 
 void on_sigint(int) {
     if (!g_guarded.load()) {
@@ -24,12 +35,17 @@ void on_sigint(int) {
         return;
     }
     g_flag.store(true);
-    if (g_pipe[1] >= 0) {
-        const int saved = errno;
-        const char byte = 1;
-        [[maybe_unused]] const ssize_t n = ::write(g_pipe[1], &byte, 1);
-        errno = saved;
-    }
+    wake();
+}
+
+void on_sigterm(int) {
+    g_terminations.fetch_add(1);
+    wake();
+}
+
+void on_sighup(int) {
+    g_hung_up.store(true);
+    wake();
 }
 
 void drain() {
@@ -52,10 +68,32 @@ void make_pipe() {
 void install() {
     make_pipe();
     struct sigaction action {};
-    action.sa_handler = on_sigint;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a blocking read of an answer returns
-    sigaction(SIGINT, &action, nullptr);
+    const std::pair<int, void (*)(int)> handlers[] = {{SIGINT, on_sigint}, {SIGTERM, on_sigterm}, {SIGHUP, on_sighup}};
+    for (const auto& [signal, handler] : handlers) {
+        action.sa_handler = handler;
+        sigaction(signal, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int terminations() { return g_terminations.load(); }
+bool hung_up() { return g_hung_up.load(); }
+
+void raise_termination() {
+    make_pipe();
+    on_sigterm(SIGTERM);
+}
+
+void forget_stops() {
+    g_terminations.store(0);
+    g_hung_up.store(false);
+}
+
+void raise_hang_up() {
+    make_pipe();
+    on_sighup(SIGHUP);
 }
 
 void set_guarded(bool guarded) { g_guarded.store(guarded); }
@@ -77,6 +115,12 @@ void raise_flag() {
     }
 }
 
+void sleep_until_signal(int ms) {
+    make_pipe();
+    pollfd p{g_pipe[0], POLLIN, 0};
+    ::poll(&p, 1, ms);
+}
+
 int wake_descriptor() {
     make_pipe();
     return g_pipe[0];
@@ -84,11 +128,12 @@ int wake_descriptor() {
 
 void clear_wakes() { drain(); }
 
-bool wait(int ms) {
+bool wait(int ms, bool wake_on_termination) {
     make_pipe();
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (take()) return true;
+        if (wake_on_termination && terminations() > 0) return false;
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (left <= 0) return false;

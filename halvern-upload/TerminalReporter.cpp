@@ -23,8 +23,17 @@ TerminalReporter::TerminalReporter(Console& console, Answers answers, GuardedLib
 
 void TerminalReporter::message_box(const QString& text, const QString&) { console_.line(box_line(text)); }
 
-bool TerminalReporter::prompt_answer(const QString& text, Answers answers) {
+std::optional<bool> parse_answer(const QString& typed) {
+    const QString a = typed.trimmed().toLower();
+    if (a == QLatin1String("y") || a == QLatin1String("yes")) return true;
+    if (a.isEmpty() || a == QLatin1String("n") || a == QLatin1String("no")) return false;
+    return std::nullopt;
+}
+
+bool TerminalReporter::prompt_answer(const QString& text, Answers answers, bool interrupt_means_yes) {
     const QString prompt = box_line(text) + QStringLiteral(" [y/N] ");
+    // A terminal that has hung up can no longer be asked.
+    if (answers == Answers::Terminal && interrupt::hung_up()) answers = Answers::No;
     switch (answers) {
     case Answers::Yes:
         console_.line(prompt + QLatin1Char('y'));
@@ -38,16 +47,14 @@ bool TerminalReporter::prompt_answer(const QString& text, Answers answers) {
     for (;;) {
         console_.prompt(prompt);
         const std::optional<QString> answer = console_.read_answer();
-        if (!answer) {  // end of input: No
-            console_.end_prompt(QStringLiteral("n"));
-            return false;
+        if (!answer) {  // end of input: No; Ctrl-C where it means Yes
+            const bool yes = interrupt_means_yes && interrupt::take();
+            console_.end_prompt(yes ? QStringLiteral("y") : QStringLiteral("n"));
+            return yes;
         }
-        const QString a = answer->toLower();
-        const bool yes = a == QLatin1String("y") || a == QLatin1String("yes");
-        const bool no = a.isEmpty() || a == QLatin1String("n") || a == QLatin1String("no");
         // Standard error that is not the terminal gets the answer, so that its lines read whole.
-        console_.end_prompt(a);
-        if (yes || no) return yes;
+        console_.end_prompt(answer->toLower());
+        if (const std::optional<bool> yes = parse_answer(*answer)) return *yes;
     }
 }
 
@@ -76,7 +83,11 @@ void TerminalReporter::offer_stop() {
     // --yes answers the upload's own questions, never this one.
     const Answers answers = answers_ == Answers::Yes ? (console_.input_is_terminal() ? Answers::Terminal : Answers::No)
                                                      : answers_;
-    if (prompt_answer(kStopQuestion, answers)) library_->stop();
+    // A second Ctrl-C while the question waits means Yes: a run can always be ended from the keyboard.
+    console_.set_interrupt_ends_answer(true);
+    const bool yes = prompt_answer(kStopQuestion, answers, true);
+    console_.set_interrupt_ends_answer(false);
+    if (yes) library_->stop();
 }
 
 TerminalProgress::TerminalProgress(Console& console, const GuardedLibrary& library, int bar_width)

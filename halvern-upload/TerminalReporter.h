@@ -20,6 +20,10 @@ enum class Answers { Yes, Terminal, No };
 
 Answers answers_for(bool yes_option, bool input_is_terminal);
 
+// A typed answer: true for y or yes, false for n, no or nothing (any letter case), empty for
+// anything else (the question is asked again).
+std::optional<bool> parse_answer(const QString& typed);
+
 // One line of a box: a carriage return or line feed inside the text becomes one blank.
 QString box_line(const QString& text);
 
@@ -42,7 +46,7 @@ public:
     void pause(int ms) override;
 
 private:
-    bool prompt_answer(const QString& text, Answers answers);
+    bool prompt_answer(const QString& text, Answers answers, bool interrupt_means_yes = false);
     // After a Ctrl-C: asks kStopQuestion and on Yes stops the library.
     void offer_stop();
 
