@@ -22,6 +22,7 @@ enum ExitStatus : int {
     kExitTransferFailed = 6,     // the transfer failed (or was stopped on request)
     kExitDeclined = 7,           // a question was answered No: nothing was uploaded
     kExitFleetIncomplete = 8,    // several ports: not every projector confirmed its upload
+    kExitReportFailed = 9,       // the --report file could not be opened, written or flushed
 };
 
 enum class Outcome {

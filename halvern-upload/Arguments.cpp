@@ -163,8 +163,10 @@ QString usage_text() {
         "                 or tcp://HOST:PORT (raw bytes; the remote line must run at 38400);\n"
         "                 given several times, every port is uploaded at the same time\n"
         "  --ports FILE   more ports, one name a line (blank lines and lines from # on are skipped)\n"
-        "  --report FILE  write one JSON object a line per port: port, device, model, version,\n"
-        "                 release, release_version, outcome, exit, messages, seconds\n"
+        "  --report FILE  add one JSON object a line per port to FILE (never truncated; - is\n"
+        "                 standard output, and the summary then goes to standard error): run\n"
+        "                 (the same for every line of one run), time, port, device, model,\n"
+        "                 version, release, release_version, outcome, exit, messages, seconds\n"
         "  --baud N       9600, 19200 or 38400 (the transfer always runs at 38400)\n"
         "  --dir WORKDIR  the working directory of the releases\n"
         "  --yes          answer Yes to the confirmation and to the power-off question\n"
@@ -183,8 +185,9 @@ QString usage_text() {
         "Without a terminal and without --yes every question is answered No.\n"
         "Ctrl-C during the cool-down wait cancels it; during the transfer it asks first.\n"
         "With several ports the questions are asked once for all, a table shows every port\n"
-        "(plain lines prefixed with port and time without a terminal), a summary follows on\n"
-        "standard output, and Ctrl-C asks once for all of them.\n"
+        "(plain lines prefixed with port and time without a terminal that can move the cursor,\n"
+        "such as TERM=dumb), a summary follows on standard output, and Ctrl-C asks once for\n"
+        "all of them.\n"
         "\n"
         "Every upload runs the same check before the port opens.\n"
         "\n"
@@ -193,7 +196,9 @@ QString usage_text() {
         "  it), 3 port not opened, 4 device not answering or refusing a step, 5 cool-down\n"
         "  cancelled, 6 transfer failed, 7 a question answered No.\n"
         "  With several ports: 0 only when every projector confirmed its upload, otherwise 8\n"
-        "  (the report gives each port's own status).\n");
+        "  (the report gives each port's own status).\n"
+        "  9 the report could not be opened, written or flushed (whatever the uploads came to;\n"
+        "  one that cannot be opened is found before any port is opened).\n");
 }
 
 }  // namespace halvern::cli

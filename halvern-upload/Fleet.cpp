@@ -146,10 +146,8 @@ std::vector<Message> shown_messages(const std::vector<Message>& chain) {
     return shown;
 }
 
-void write_report(QFile* report, const PortOutcome& outcome) {
-    if (!report) return;
-    report->write(report_line(outcome) + '\n');
-    report->flush();
+void write_report(Report* report, const PortOutcome& outcome) {
+    if (report) report->add(report_line(outcome));
 }
 
 // One port on the main thread, in the single upload's form.
@@ -489,7 +487,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     if (job.ports.size() == 1) return run_single(options, job, env);
 
     Console& console = env.console;
-    const bool terminal = console.error_is_terminal();
+    // A table redrawn in place where the terminal can move the cursor back; plain lines elsewhere.
+    const bool terminal = console.can_redraw();
     const Answers answers = answers_for(options.yes, console.input_is_terminal());
     const RunClock clock(env.clock);
 
@@ -509,7 +508,9 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     auto summary = [&]() {
         std::vector<PortOutcome> outcomes;
         for (const auto& p : ports) outcomes.push_back(p->outcome);
-        for (const QString& l : summary_lines(outcomes)) console.out(l);
+        // With the report on standard output the summary goes to standard error.
+        const bool report_out = job.report && job.report->is_standard_output();
+        for (const QString& l : summary_lines(outcomes)) report_out ? console.line(l) : console.out(l);
         return fleet_exit_code(outcomes);
     };
 
@@ -560,7 +561,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         }
         for (const QString& l : lines) console.line(l);
         if (!terminal) return;
-        const QStringList table = table_lines(rows, console.columns());
+        const QStringList table = table_lines(rows, console.columns(), console.rows());
         if (table != drawn) console.redraw_lines(table);
         drawn = table;
     };
