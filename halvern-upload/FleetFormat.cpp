@@ -88,16 +88,16 @@ QString port_cell(const QString& port, int width) {
     return QStringLiteral("\u2026") + port.right(std::max(width - 1, 0));
 }
 
-// Which ports a table too tall for the terminal shows first: those under way, then those that
-// failed, then those still waiting, then the rest.
+// Which ports a table too tall for the terminal shows first: those that failed (they want the
+// technician), those under way, those still waiting, then the rest.
 int urgency(Phase phase) {
     switch (phase) {
-    case Phase::Failed: return 1;
+    case Phase::Failed: return 0;
     case Phase::Waiting: return 2;
     case Phase::Declined:
     case Phase::Cancelled: return 3;
     case Phase::Done: return 4;
-    default: return 0;
+    default: return 1;
     }
 }
 
