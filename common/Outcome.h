@@ -23,6 +23,7 @@ enum ExitStatus : int {
     kExitDeclined = 7,           // a question was answered No: nothing was uploaded
     kExitFleetIncomplete = 8,    // several ports: not every projector confirmed its upload
     kExitStopped = 9,            // stopped on request before upload mode: the projector was left as it was
+    kExitReportFailed = 10,      // the --report file could not be opened, written or flushed
 };
 
 enum class Outcome {

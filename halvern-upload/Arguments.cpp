@@ -167,9 +167,12 @@ QString usage_text() {
         "                 or tcp://HOST:PORT (raw bytes; the remote line must run at 38400);\n"
         "                 given several times, every port is uploaded at the same time\n"
         "  --ports FILE   more ports, one name a line (blank lines and lines from # on are skipped)\n"
-        "  --report FILE  write one JSON object a line per port: port, device, model, version,\n"
-        "                 release, release_version, outcome, exit, messages, seconds; with several\n"
-        "                 ports one more line, port null, holds the fleet's questions and answers\n"
+        "  --report FILE  add one JSON object a line per port to FILE (never truncated; - is\n"
+        "                 standard output, and the summary then goes to standard error): run\n"
+        "                 (the same for every line of one run), time, port, device, model,\n"
+        "                 version, release, release_version, outcome, exit, messages, seconds;\n"
+        "                 with several ports one more line, port null, holds the fleet's\n"
+        "                 questions and answers\n"
         "  --baud N       9600, 19200 or 38400 (the transfer always runs at 38400)\n"
         "  --dir WORKDIR  the working directory of the releases\n"
         "  --yes          answer Yes to the confirmation and to the power-off question\n"
@@ -192,9 +195,10 @@ QString usage_text() {
         "Ctrl-C during the cool-down wait cancels it; during the transfer it asks first (Ctrl-C\n"
         "again at that question means Yes).\n"
         "With several ports the questions are asked once for all, a table shows every port\n"
-        "(plain lines prefixed with port and time without a terminal), a summary follows on\n"
-        "standard output, and Ctrl-C asks once for all of them. While a question waits no\n"
-        "projector is put into upload mode; the others go on.\n"
+        "(plain lines prefixed with port and time without a terminal that can move the cursor,\n"
+        "such as TERM=dumb), a summary follows on standard output, and Ctrl-C asks once for\n"
+        "all of them. While a question waits no projector is put into upload mode; the others\n"
+        "go on.\n"
         "SIGTERM stops safely: no projector enters upload mode any more (outcome stopped), the\n"
         "transfers under way finish; a second SIGTERM stops them after their current frame.\n"
         "SIGHUP: the run goes on without its terminal; a question it cannot ask is answered No.\n"
@@ -208,7 +212,9 @@ QString usage_text() {
         "  (Ctrl-C, SIGTERM) before upload mode: the projector was left as it was.\n"
         "  With several ports: 0 only when every projector confirmed its upload, 7 when the\n"
         "  fleet's confirmation was answered No, otherwise 8 (the report gives each port's own\n"
-        "  status).\n");
+        "  status).\n"
+        "  10 the report could not be opened, written or flushed (whatever the uploads came to;\n"
+        "  one that cannot be opened is found before any port is opened).\n");
 }
 
 }  // namespace halvern::cli

@@ -9,6 +9,7 @@
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
+#include "halvern-upload/Report.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "image/FileLookup.h"
 #include "image/ReleaseCatalogue.h"
@@ -91,13 +92,14 @@ int upload(const Options& options, Environment& env) {
         return kExitBadArguments;
     }
     if (ports->isEmpty()) ports->append(settings.port_name);
-    std::unique_ptr<QFile> report;
+    // The report is opened (for appending) before anything is sent, so that a report that
+    // cannot be written is known before any projector is touched.
+    std::unique_ptr<Report> report;
     if (options.report) {
-        report = std::make_unique<QFile>(*options.report);
-        if (!report->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            console.line(kProgram + QStringLiteral(": cannot write the report %1: %2")
-                                        .arg(*options.report, report->errorString()));
-            return kExitBadArguments;
+        report = std::make_unique<Report>();
+        if (!report->open(*options.report)) {
+            console.line(kProgram + QStringLiteral(": ") + report->error());
+            return kExitReportFailed;
         }
     }
     const std::optional<ReleaseFile> release = release_of(options, settings, console);
@@ -106,7 +108,13 @@ int upload(const Options& options, Environment& env) {
     // port opens, so that a bad file never leaves the projector in upload mode and nothing of
     // a damaged release reaches it.
     if (!release_passes_check(*release, console, false)) return kExitBadArguments;
-    return run_fleet(options, FleetJob{settings, *release, *ports, report.get()}, env);
+    const int status = run_fleet(options, FleetJob{settings, *release, *ports, report.get()}, env);
+    // A run whose record is incomplete says so last, whatever the projectors came to.
+    if (report && !report->close()) {
+        console.line(kProgram + QStringLiteral(": ") + report->error());
+        return kExitReportFailed;
+    }
+    return status;
 }
 
 // --check: the check every upload makes before its port opens, alone. One line per file on

@@ -48,7 +48,11 @@ StdConsole::StdConsole() : error_tty_(::isatty(2) == 1), input_tty_(::isatty(0) 
         question_fd_ = ::open("/dev/tty", O_WRONLY | O_NOCTTY | O_CLOEXEC);
         if (question_fd_ < 0) question_fd_ = ::isatty(1) == 1 ? 1 : 0;
     }
+    if (error_tty_) terminal_ = terminal_abilities(qgetenv("TERM"));
 }
+
+StdConsole::StdConsole(const TerminalAbilities& terminal)
+    : error_tty_(true), input_tty_(::isatty(0) == 1), terminal_(terminal) {}
 
 StdConsole::~StdConsole() {
     hold_echo(false);
@@ -106,6 +110,7 @@ void StdConsole::end_open_line() {
     if (open_line_) write_all(2, "\n");
     open_line_ = false;
     block_lines_ = 0;
+    redrawn_length_ = 0;
 }
 
 void StdConsole::line(const QString& text) {
@@ -137,20 +142,31 @@ void StdConsole::end_prompt(const QString& answer) {
 }
 
 void StdConsole::redraw(const QString& text) {
-    // Carriage return, the line, then erase whatever a longer line left to the right.
-    write_all(2, (QLatin1Char('\r') + text + QStringLiteral("\x1b[K")).toLocal8Bit());
+    // Back to the line's start, the line, then erase whatever a longer line left to the right;
+    // a terminal that cannot erase gets blanks over it.
+    QByteArray bytes = "\r" + text.toLocal8Bit();
+    if (!terminal_.erase_to_line_end.isEmpty())
+        bytes += terminal_.erase_to_line_end;
+    else if (redrawn_length_ > text.size())
+        bytes += QByteArray(redrawn_length_ - text.size(), ' ');
+    redrawn_length_ = static_cast<int>(text.size());
+    write_all(2, bytes);
     open_line_ = true;
 }
 
 void StdConsole::redraw_lines(const QStringList& lines) {
+    if (!can_redraw()) {
+        Console::redraw_lines(lines);
+        return;
+    }
     if (open_line_) end_open_line();
     // Up to the first line of the last block, then every line rewritten and the rest of it
     // erased; a block that grew goes on below, one that shrank leaves nothing behind.
-    QString text;
-    if (block_lines_ > 0) text += QStringLiteral("\x1b[%1A").arg(block_lines_);
-    for (const QString& l : lines) text += QLatin1Char('\r') + l + QStringLiteral("\x1b[K\n");
-    text += QStringLiteral("\x1b[J");
-    write_all(2, text.toLocal8Bit());
+    QByteArray text = terminal_.up(block_lines_);
+    for (const QString& l : lines)
+        text += terminal_.back_to_line_start + l.toLocal8Bit() + terminal_.erase_to_line_end + '\n';
+    text += terminal_.erase_to_screen_end;
+    write_all(2, text);
     block_lines_ = static_cast<int>(lines.size());
 }
 
@@ -158,6 +174,12 @@ int StdConsole::columns() const {
     winsize size{};
     if (error_tty_ && ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
     return 80;
+}
+
+int StdConsole::rows() const {
+    winsize size{};
+    if (error_tty_ && ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_row > 0) return size.ws_row;
+    return 24;
 }
 
 void StdConsole::out(const QString& text) { write_all(1, (text + QLatin1Char('\n')).toLocal8Bit()); }

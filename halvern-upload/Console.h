@@ -4,6 +4,8 @@
 // the terminal the person sees (the controlling terminal) whatever standard error is
 // redirected to; standard error then gets the question with its answer as one line.
 
+#include "halvern-upload/TerminalAbilities.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -29,8 +31,12 @@ public:
     virtual void redraw_lines(const QStringList& lines) {
         for (const QString& l : lines) line(l);
     }
-    // The width of the terminal of standard error, in characters.
+    // The width of the terminal of standard error, in characters, and its height in lines.
     virtual int columns() const { return 80; }
+    virtual int rows() const { return 24; }
+    // Standard error is a terminal that can redraw lines in place (redraw_lines); otherwise
+    // a block is plain lines.
+    virtual bool can_redraw() const { return false; }
     // One line on standard output.
     virtual void out(const QString& text) = 0;
     // A line typed on standard input, without its line end; empty at end of input.
@@ -59,16 +65,21 @@ public:
     virtual bool input_is_terminal() const = 0;
 };
 
-// The process's own standard streams.
+// The process's own standard streams. The terminal's sequences come from its terminfo entry
+// (TERM) when standard error is a terminal.
 class StdConsole : public Console {
 public:
     StdConsole();
+    // A terminal with the given abilities on standard error, whatever it is.
+    explicit StdConsole(const TerminalAbilities& terminal);
     void line(const QString& text) override;
     void prompt(const QString& text) override;
     void end_prompt(const QString& answer) override;
     void redraw(const QString& text) override;
     void redraw_lines(const QStringList& lines) override;
     int columns() const override;
+    int rows() const override;
+    bool can_redraw() const override { return terminal_.can_redraw(); }
     void out(const QString& text) override;
     std::optional<QString> read_answer() override;
     Typed poll_answer(int ms, QString& answer) override;
@@ -91,6 +102,8 @@ private:
     bool echo_held_ = false;
     termios saved_mode_{};    // the terminal's mode before the echo was held
     int block_lines_ = 0;     // lines of the block drawn last, right above the cursor
+    int redrawn_length_ = 0;  // of the progress line drawn last
+    TerminalAbilities terminal_;
     // Until input is there (true) or Ctrl-C came (false).
     bool wait_for_input();
     bool interrupt_ends_answer_ = false;

@@ -144,13 +144,10 @@ std::vector<Message> shown_messages(const std::vector<Message>& chain, bool with
     return shown;
 }
 
-void write_report(QFile* report, const QByteArray& line) {
-    if (!report) return;
-    report->write(line + '\n');
-    report->flush();
+void write_report(Report* report, const QByteArray& line) {
+    if (report) report->add(line);
 }
-
-void write_report(QFile* report, const PortOutcome& outcome) { write_report(report, report_line(outcome)); }
+void write_report(Report* report, const PortOutcome& outcome) { write_report(report, report_line(outcome)); }
 
 // A road cut short by a stop on request before the projector entered upload mode: the
 // projector was left as it was, whatever the road came to on its way out.
@@ -610,7 +607,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     if (job.ports.size() == 1) return run_single(options, job, env);
 
     Console& console = env.console;
-    const bool terminal = console.error_is_terminal();
+    // A table redrawn in place where the terminal can move the cursor back; plain lines elsewhere.
+    const bool terminal = console.can_redraw();
     const Answers answers = answers_for(options.yes, console.input_is_terminal());
     const RunClock clock(env.clock);
 
@@ -630,7 +628,9 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     auto summary = [&]() {
         std::vector<PortOutcome> outcomes;
         for (const auto& p : ports) outcomes.push_back(p->outcome);
-        for (const QString& l : summary_lines(outcomes)) console.out(l);
+        // With the report on standard output the summary goes to standard error.
+        const bool report_out = job.report && job.report->is_standard_output();
+        for (const QString& l : summary_lines(outcomes)) report_out ? console.line(l) : console.out(l);
         return fleet_exit_code(outcomes);
     };
     FleetQuestions questions(console, terminal);
@@ -692,8 +692,10 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         for (const QString& l : lines) console.line(l);
         // A terminal that hung up shows nothing any more.
         if (!terminal || interrupt::hung_up()) return;
-        QStringList table = table_lines(rows, console.columns());
-        if (const std::optional<QString> prompt = questions.prompt_line()) table << *prompt;
+        const std::optional<QString> prompt = questions.prompt_line();
+        // An open question's prompt is the block's last line, always shown.
+        QStringList table = table_lines(rows, console.columns(), console.rows() - (prompt ? 1 : 0));
+        if (prompt) table << *prompt;
         if (table != drawn) console.redraw_lines(table);
         drawn = table;
     };

@@ -11,6 +11,7 @@
 
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Commands.h"
+#include "halvern-upload/Report.h"
 
 #include "common/Outcome.h"
 
@@ -26,7 +27,7 @@ struct FleetJob {
     RunSettings settings;    // the port name is each port's own
     ReleaseFile release;     // checked already
     QStringList ports;       // one or more, each reaching a device of its own
-    QFile* report = nullptr; // --report, open for writing: one line per port
+    Report* report = nullptr; // --report, open: one line per port
 };
 
 // Runs the upload on every port and returns the exit status: for one port that of its

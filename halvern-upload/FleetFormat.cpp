@@ -22,19 +22,19 @@ QByteArray json_value(const QJsonValue& value) {
     return array.mid(1, array.size() - 2);
 }
 
-// Columns of at least the header's width and at most limit, padded with two blanks.
-std::vector<int> column_widths(const std::vector<QStringList>& rows, int limit) {
+// Columns of the widest cell's width, padded with two blanks.
+std::vector<int> column_widths(const std::vector<QStringList>& rows) {
     std::vector<int> widths;
     for (const QStringList& row : rows)
         for (qsizetype c = 0; c < row.size(); ++c) {
             if (widths.size() <= static_cast<std::size_t>(c)) widths.push_back(0);
-            widths[c] = std::max(widths[c], static_cast<int>(std::min<qsizetype>(row[c].size(), limit)));
+            widths[c] = std::max(widths[c], static_cast<int>(row[c].size()));
         }
     return widths;
 }
 
-QStringList aligned(const std::vector<QStringList>& rows, int limit) {
-    const std::vector<int> widths = column_widths(rows, limit);
+QStringList aligned(const std::vector<QStringList>& rows) {
+    const std::vector<int> widths = column_widths(rows);
     QStringList lines;
     for (const QStringList& row : rows) {
         QString line;
@@ -54,39 +54,137 @@ QString format_duration(double seconds) {
     return QStringLiteral("%1:%2").arg(m).arg(r, 2, 10, QLatin1Char('0'));
 }
 
-QString phase_text(const PortRow& row) {
-    switch (row.phase) {
+namespace {
+
+// The words of a phase that are never cut.
+QString phase_name(Phase phase) {
+    switch (phase) {
     case Phase::Waiting: return QStringLiteral("waiting");
     case Phase::Identifying: return QStringLiteral("identifying");
     case Phase::Preparing: return QStringLiteral("preparing");
     case Phase::Asking: return QStringLiteral("waiting for an answer");
+    case Phase::CoolingDown: return QStringLiteral("cooling down");
+    case Phase::Uploading: return QStringLiteral("uploading");
+    case Phase::Closing: return QStringLiteral("closing");
+    case Phase::Done: return QStringLiteral("done");
+    case Phase::Failed: return QStringLiteral("failed");
+    case Phase::Declined: return QStringLiteral("declined");
+    case Phase::Cancelled: return QStringLiteral("cancelled");
+    }
+    return QString();
+}
+
+// The phase in at most width characters, cut between words and never inside its name.
+QString phase_cell(const PortRow& row, int width) {
+    const QString text = phase_text(row);
+    if (text.size() <= width) return text;
+    const qsizetype blank = text.lastIndexOf(QLatin1Char(' '), std::max(width, 0));
+    return text.left(std::max(blank, phase_name(row.phase).size())).trimmed();
+}
+
+// A port name in at most width characters: whole, or its end after an ellipsis.
+QString port_cell(const QString& port, int width) {
+    if (port.size() <= width) return port;
+    return QStringLiteral("\u2026") + port.right(std::max(width - 1, 0));
+}
+
+// Which ports a table too tall for the terminal shows first: those that failed (they want the
+// technician), those under way, those still waiting, then the rest.
+int urgency(Phase phase) {
+    switch (phase) {
+    case Phase::Failed: return 0;
+    case Phase::Waiting: return 2;
+    case Phase::Declined:
+    case Phase::Cancelled: return 3;
+    case Phase::Done: return 4;
+    default: return 1;
+    }
+}
+
+// The phase column wants room for "uploading 100% 12:34 left"; a port name at least this much.
+constexpr int kPhaseWish = 25;
+constexpr int kShortestPort = 16;
+
+}  // namespace
+
+QString phase_text(const PortRow& row) {
+    switch (row.phase) {
     case Phase::CoolingDown:
-        if (row.cool_down_seconds < 0) return QStringLiteral("cooling down");
+        if (row.cool_down_seconds < 0) break;
         return QStringLiteral("cooling down %1:%2")
             .arg(row.cool_down_seconds / 60, 2, 10, QLatin1Char('0'))
             .arg(row.cool_down_seconds % 60, 2, 10, QLatin1Char('0'));
     case Phase::Uploading:
         return QStringLiteral("uploading %1% %2 left").arg(row.percent, 3).arg(or_dash(row.time_left));
-    case Phase::Closing: return QStringLiteral("closing");
-    case Phase::Done: return QStringLiteral("done");
     case Phase::Failed:
-        return row.message.isEmpty() ? QStringLiteral("failed") : QStringLiteral("failed: ") + row.message;
-    case Phase::Declined: return QStringLiteral("declined");
     case Phase::Cancelled:
-        return row.message.isEmpty() ? QStringLiteral("cancelled") : QStringLiteral("cancelled: ") + row.message;
+        if (!row.message.isEmpty()) return phase_name(row.phase) + QStringLiteral(": ") + row.message;
+        break;
+    default: break;
     }
-    return QString();
+    return phase_name(row.phase);
 }
 
-QStringList table_lines(const std::vector<PortRow>& rows, int width) {
-    std::vector<QStringList> cells{{QStringLiteral("PORT"), QStringLiteral("MODEL"), QStringLiteral("O/S"),
-                                    QStringLiteral("PHASE")}};
-    for (const PortRow& row : rows) cells.push_back({row.port, or_dash(row.model), or_dash(row.version), phase_text(row)});
-    QStringList lines = aligned(cells, 24);
-    // A line longer than the terminal would wrap and spoil the redraw in place.
-    const int keep = std::max(width - 1, 10);
-    for (QString& line : lines)
-        if (line.size() > keep) line.truncate(keep);
+QString phase_counts(const std::vector<PortRow>& rows, int width) {
+    QString text = QStringLiteral("%1 ports:").arg(rows.size());
+    QString separator = QStringLiteral(" ");
+    for (int p = 0; p <= static_cast<int>(Phase::Cancelled); ++p) {
+        const auto n = std::count_if(rows.begin(), rows.end(), [&](const PortRow& r) { return static_cast<int>(r.phase) == p; });
+        if (n == 0) continue;
+        const QString longer = text + separator + QStringLiteral("%1 %2").arg(n).arg(phase_name(static_cast<Phase>(p)));
+        if (longer.size() > width) break;
+        text = longer;
+        separator = QStringLiteral(", ");
+    }
+    return text;
+}
+
+QStringList table_lines(const std::vector<PortRow>& rows, int width, int height) {
+    // A line as long as the terminal would wrap and spoil the redraw in place.
+    const int room = std::max(width - 1, 1);
+    int port_full = 4, model_w = 5, version_w = 3, name_w = 5;  // at least the headers
+    for (const PortRow& row : rows) {
+        port_full = std::max(port_full, static_cast<int>(row.port.size()));
+        model_w = std::max(model_w, static_cast<int>(or_dash(row.model).size()));
+        version_w = std::max(version_w, static_cast<int>(or_dash(row.version).size()));
+        name_w = std::max(name_w, static_cast<int>(phase_name(row.phase).size()));
+    }
+    // Room is given in this order: the phase's name, a short port name, the rest of the
+    // phase, the O/S version, the model, the whole port name; the phase takes what is left.
+    int port_w = std::max(1, std::min({port_full, kShortestPort, room - 2 - name_w}));
+    int used = port_w + 2 + name_w;
+    used += std::clamp(room - used, 0, kPhaseWish - name_w);
+    const bool show_version = used + version_w + 2 <= room;
+    used += show_version ? version_w + 2 : 0;
+    const bool show_model = used + model_w + 2 <= room;
+    used += show_model ? model_w + 2 : 0;
+    port_w += std::clamp(room - used, 0, port_full - port_w);
+    const int phase_w = room - port_w - 2 - (show_version ? version_w + 2 : 0) - (show_model ? model_w + 2 : 0);
+
+    auto line = [&](const QString& port, const QString& model, const QString& version, const QString& phase) {
+        QString l = cell(port_cell(port, port_w), port_w) + QStringLiteral("  ");
+        if (show_model) l += cell(model, model_w) + QStringLiteral("  ");
+        if (show_version) l += cell(version, version_w) + QStringLiteral("  ");
+        return (l + phase).left(room);
+    };
+    QStringList lines{line(QStringLiteral("PORT"), QStringLiteral("MODEL"), QStringLiteral("O/S"), QStringLiteral("PHASE"))};
+
+    // Taller than the terminal: the header, the counts, and the most urgent rows that fit,
+    // one line being left for the cursor so that nothing scrolls off the top.
+    std::vector<std::size_t> shown(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) shown[i] = i;
+    if (height > 0 && static_cast<int>(rows.size()) + 2 > height) {
+        const auto fit = static_cast<std::size_t>(std::max(height - 3, 0));
+        std::stable_sort(shown.begin(), shown.end(),
+                         [&](std::size_t a, std::size_t b) { return urgency(rows[a].phase) < urgency(rows[b].phase); });
+        shown.resize(std::min(fit, shown.size()));
+        std::sort(shown.begin(), shown.end());
+        lines << phase_counts(rows, room).left(room);
+    }
+    for (std::size_t i : shown) {
+        const PortRow& row = rows[i];
+        lines << line(row.port, or_dash(row.model), or_dash(row.version), phase_cell(row, phase_w));
+    }
     return lines;
 }
 
@@ -153,7 +251,7 @@ QStringList summary_lines(const std::vector<PortOutcome>& outcomes) {
                                     QStringLiteral("OUTCOME"), QStringLiteral("TIME")}};
     for (const PortOutcome& o : outcomes)
         cells.push_back({o.port, or_dash(o.model), or_dash(o.version), outcome_name(o), format_duration(o.seconds)});
-    return aligned(cells, 1000);
+    return aligned(cells);
 }
 
 int fleet_exit_code(const std::vector<PortOutcome>& outcomes) {

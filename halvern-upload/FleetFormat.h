@@ -31,8 +31,18 @@ struct PortRow {
 // "identifying", "cooling down 02:05", "uploading  45% 1:23 left", "failed: Unable to ...".
 QString phase_text(const PortRow& row);
 
-// The header and one line per port, each cut to width characters.
-QStringList table_lines(const std::vector<PortRow>& rows, int width);
+// The table on a terminal width columns wide and height lines high (0: any height). Every line
+// is shorter than width. A port name is kept whole where it fits, else shortened from the left
+// ("…A10K3XZ-if00-port0"): its end tells two adapters apart. The phase is cut only between
+// words and never inside its name; the model and the O/S columns go first when the terminal
+// is narrow. A table taller than the terminal (less one line for the cursor) is the header, a
+// line of counts per phase, and as many rows as fit, active and failed ports first, in their
+// order.
+QStringList table_lines(const std::vector<PortRow>& rows, int width, int height = 0);
+
+// "32 ports: 3 cooling down, 12 uploading, 15 done, 2 failed": the ports in each phase, as
+// many phases as fit in width.
+QString phase_counts(const std::vector<PortRow>& rows, int width);
 
 // "PORT HH:MM:SS text": a line without a terminal.
 QString plain_line(const QString& port, const QString& clock, const QString& text);

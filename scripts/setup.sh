@@ -6,6 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake ninja-build pkg-config
+  libncurses-dev
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libqt6serialport6
   libgl-dev libxkbcommon-dev
   googletest libgtest-dev libgmock-dev

@@ -38,10 +38,6 @@ TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
                            "COM2          -      -      failed: Unable to find any devices connect to this computer."}));
     // A line as long as the terminal would wrap and spoil the redraw: one column is kept free.
     for (const QString& line : table_lines({a, b}, 40)) EXPECT_LE(line.size(), 39);
-    // A long port name is cut in its column, never shifting the others.
-    PortRow c = a;
-    c.port = "rfc2217://projector-hall-left.example:4001";
-    EXPECT_EQ(table_lines({c}, 200).at(1).indexOf("PX-5"), 26);
 }
 
 TEST(FleetFormat, InnermostMessageOfAChain) {
@@ -123,7 +119,7 @@ TEST(FleetConsole, BlocksAreRedrawnInPlace) {
     ASSERT_GE(saved, 0);
     ::dup2(pipe_fds[1], 2);
     {
-        StdConsole console;
+        StdConsole console(terminal_abilities("xterm"));
         console.redraw_lines({"PORT", "COM1  identifying"});
         console.redraw_lines({"PORT", "COM1  done", "COM2  done"});
         console.line("question [y/N] y");
