@@ -39,6 +39,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
 
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         QString argument = arguments.at(i);
+        if (argument == QLatin1String("-h")) argument = QStringLiteral("--help");
         if (argument == QLatin1String("--")) {
             positional += arguments.mid(i + 1);
             break;
@@ -109,7 +110,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
                    argument == QLatin1String("--list") || argument == QLatin1String("--list-ports") ||
                    argument == QLatin1String("--check") || argument == QLatin1String("--help") ||
-                   argument == QLatin1String("-h") || argument == QLatin1String("--version")) {
+                   argument == QLatin1String("--version")) {
             const Command c = argument == QLatin1String("--find")         ? Command::Find
                               : argument == QLatin1String("--status")     ? Command::Status
                               : argument == QLatin1String("--list")       ? Command::List

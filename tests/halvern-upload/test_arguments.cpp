@@ -33,6 +33,7 @@ TEST(Arguments, AcceptedForms) {
         {"--list --dir /r", Command::List, "", nullptr, 0, "/r", false, false},
         {"--dir=/r --check rel/x.swv", Command::Check, "rel/x.swv", nullptr, 0, "/r", false, false},
         {"--version", Command::Version, "", nullptr, 0, nullptr, false, false},
+        {"-h", Command::Help, "", nullptr, 0, nullptr, false, false},
     };
     for (const Good& c : cases) {
         SCOPED_TRACE(c.line);
