@@ -13,7 +13,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   srecord binutils ccache time bc
   libbenchmark-dev python3
-  ser2net python3-serial
+  ser2net
   dpkg-dev file lintian desktop-file-utils man-db
   xvfb xauth x11-apps x11-utils imagemagick openbox xdotool libxcb1-dev
 )

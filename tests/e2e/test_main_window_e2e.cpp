@@ -1,9 +1,9 @@
-// The real main window over the real serial-port library against projector-sim: on its
-// pseudo-terminal directly, and through a real serial device server (ser2net on 127.0.0.1
-// serving the pseudo-terminal, set up at 9600 baud, as an RFC 2217 port that the window and
-// halvern-upload reach as rfc2217://127.0.0.1:PORT). The controls are clicked as a technician
-// clicks them, and the files the simulated projector flashed are compared with the images the
-// release's S-record files convert to.
+// The real main window over the real serial-port library against projector-sim through a real
+// serial device server (ser2net on 127.0.0.1 serving the projector's pseudo-terminal, set up at
+// 9600 baud, as an RFC 2217 port that the window and halvern-upload reach as
+// rfc2217://127.0.0.1:PORT). The controls are clicked as a technician clicks them, and the files
+// the simulated projector flashed are compared with the images the release's S-record files
+// convert to.
 
 #include "app/frmUpload.h"
 #include "device/SerialDeviceLibrary.h"
@@ -11,7 +11,6 @@
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SimProcess.h"
 
-#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
@@ -102,63 +101,6 @@ protected:
     QString config = tmp.filePath("config");
     QString link = tmp.filePath("projector");
 };
-
-// Directly on the pseudo-terminal, every read bounded by two seconds, so that a frame the
-// projector never sends costs seconds here instead of the thirty of an upload.
-using MainWindowEndToEnd = EndToEnd;
-
-TEST_F(MainWindowEndToEnd, NormalUploadFromAProjectorThatIsOn) {
-    SimProcess sim(link, sim_args("on"));
-    ASSERT_TRUE(sim.ready());
-    Window w(tmp.path(), releases, link, "19200", 2000);
-    w.ui().cmdSearch->click();
-    EXPECT_EQ(w.ui().txtProjector->text(), "PJ-SIM");
-    EXPECT_EQ(w.ui().txtVersion->text(), "01.00");
-    w.ui().cmdQueryStatus->click();
-    EXPECT_EQ(w.reporter.last_status(), "status 1: Device is on.");
-
-    w.select("DEMO.PJV");
-    w.ui().cmdUpload->click();  // through the power-off question and the cool-down window
-    EXPECT_EQ(w.reporter.last_status(), "status 1: " + kSuccess) << w.trace();
-    EXPECT_TRUE(w.reporter.boxes().isEmpty());
-    EXPECT_EQ(QDir(dumps).entryList({"*.bin"}, QDir::Files, QDir::Name), (QStringList{"BOOT.bin", "DATA.bin", "MAIN.bin"}));
-    EXPECT_TRUE(flashed_release(releases, dumps, {"BOOT", "MAIN", "DATA"}));
-
-    // The projector now runs the release it was given.
-    w.ui().cmdSearch->click();
-    EXPECT_NE(w.ui().txtVersion->text(), "01.00");
-}
-
-TEST_F(MainWindowEndToEnd, EmergencyUploadEndsInSuccessOnlyWhenTheRetriesRecover) {
-    const struct {
-        QStringList faults;
-        QStringList boxes;  // empty: uploaded
-    } cases[] = {
-        // The third and seventh frames are lost and a later one arrives damaged: the retries carry it.
-        {{"--fault", "drop-frame:3,7", "--fault", "corrupt-frame:12"}, {}},
-        // A projector that stops answering never shows success.
-        {{"--fault", "no-reply:9"},
-         {"Unable to receive acknowledgement of flash to ROM.", "Unable to flash to ROM.",
-          "Error sending frame 1 of TINY.mot file.", "Error uploading TINY.mot"}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.faults.join(' ').toStdString());
-        QFile::remove(tmp.filePath("settings.ini"));  // each window starts from the same settings
-        SimProcess sim(link, sim_args("standby") + c.faults);
-        ASSERT_TRUE(sim.ready());
-        Window w(tmp.path(), releases, link, "19200", 2000);
-        w.ui().mnuEmergencyMode->trigger();
-        w.select("SMALL.PJV");
-        w.ui().cmdUpload->click();
-        EXPECT_EQ(w.reporter.boxes(), c.boxes);
-        EXPECT_EQ(w.reporter.last_status(), c.boxes.isEmpty() ? "status 1: " + kSuccess : "status 3: " + kFailure)
-            << w.trace();
-        if (c.boxes.isEmpty()) {
-            EXPECT_TRUE(flashed_release(releases, dumps, {"TINY"}));
-        }
-        EXPECT_EQ(w.library.close_port(w.state.serial_handle), kInvalidHandle);  // the port was closed
-    }
-}
 
 QString ser2net_program() {
     return QStandardPaths::findExecutable("ser2net", {"/usr/sbin", "/usr/bin", "/sbin"});
