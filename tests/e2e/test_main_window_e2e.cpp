@@ -221,21 +221,4 @@ TEST_F(Ser2netTest, ServerStoppedMidTransferIsAReportedFailure) {
     EXPECT_FALSE(r.err.contains(kSuccess));
 }
 
-TEST_F(Ser2netTest, ASecondProgramOnTheSameAddressIsRefused) {
-    SimProcess sim(link, paced("standby"));
-    ASSERT_TRUE(sim.ready());
-    Ser2net server(tmp.path(), link);
-    QProcess first;
-    ASSERT_TRUE(start_upload(first, sim, server.address(), "SMALL.PJV")) << sim.log().constData();
-    // The same address, written differently.
-    const ProgramResult second =
-        run_program({"--status", "--port", QStringLiteral("RFC2217://127.0.0.1:%1/").arg(server.port)}, config, 15000);
-    EXPECT_EQ(second.code, 3) << second.err.join('\n').toStdString();
-    // The first program carries on undisturbed.
-    const ProgramResult r = finish(first, 40000);
-    EXPECT_EQ(r.code, 0) << r.err.join('\n').toStdString();
-    EXPECT_TRUE(r.err.contains(kSuccess));
-    EXPECT_TRUE(flashed_release(releases, dumps, {"TINY"}));
-}
-
 }  // namespace
