@@ -34,7 +34,7 @@ T_LINK="test_link test_upload_road test_link_e2e"
 T_UPLOAD="test_upload_road test_upload_pieces"
 T_HUNT="test_frame_hunter test_serial_library test_link_e2e"
 T_TELNET="test_telnet test_serial_library"
-T_LIB="test_serial_library test_line_faults test_link_e2e"
+T_LIB="test_serial_library test_link_e2e"
 T_COMMON="test_settings_store test_serial_connection test_serial_library"
 T_CLI="halvern_upload_cli_tests"
 
@@ -64,8 +64,8 @@ mutant I08 image/MotorolaReader.cpp "$T_IMAGE" \
   'return (sum & 0xFF) == 0xFF;' \
   'return (sum & 0x7F) == 0x7F;'
 mutant I09 image/MotorolaReader.cpp "$T_IMAGE" \
-  'if (digits != 2 + 2 * qsizetype(count))' \
-  'if (digits < 2 + 2 * qsizetype(count))'
+  'if (digits != 2 + 2 * qsizetype(count) || (closing' \
+  'if (digits < 2 + 2 * qsizetype(count) || (closing'
 mutant I10 image/MotorolaReader.cpp "$T_IMAGE" \
   'const std::int64_t last = std::min(address + length - 1, window_end_);' \
   'const std::int64_t last = std::min(address + length, window_end_);'
@@ -73,8 +73,8 @@ mutant I11 image/MotorolaReader.cpp "$T_IMAGE" \
   'image.assign(static_cast<std::size_t>(kImageBufferSize), 0xFF);' \
   'image.assign(static_cast<std::size_t>(kImageBufferSize), 0x00);'
 mutant I12 image/MotorolaReader.cpp "$T_IMAGE" \
-  "case '0': case '7': case '8': case '9':" \
-  "case '0': case '7': case '8':"
+  "case '9': address_bytes = 2; closing = true; break;" \
+  ""
 mutant I13 image/MotorolaReader.cpp "$T_IMAGE" \
   "next += (*next == '\\r' && next + 1 < end && next[1] == '\\n') ? 2 : 1;" \
   "next += 1;"
@@ -89,9 +89,9 @@ mutant I16 image/ReleaseCatalogue.cpp "$T_IMAGE" \
   'return index >= 0 && index <= version_files.size() - 1 && index < 16 ? version_files.at(index) : QString();'
 
 # ---- link/: frame layer, upload-mode commands, image transfer ----------------------------
-mutant L01 link/FrameLayer.cpp "$T_LINK projector_sim_tests" \
-  'return static_cast<std::int32_t>(sum % 65536u);' \
-  'return static_cast<std::int32_t>(sum % 65535u);'
+mutant L01 device/FrameFormat.h "$T_LINK projector_sim_tests" \
+  'return sum & 0xFFFF;' \
+  'return sum % 65535u;'
 mutant L02 link/FrameLayer.cpp "$T_LINK" \
   'buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>((value >> (8 * (count - 1 - k))) & 0xFF);' \
   'buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>((value >> (8 * (count - 1 - k))) & 0x7F);'
@@ -105,11 +105,11 @@ mutant L05 link/FrameLayer.cpp "$T_LINK projector_sim_tests" \
   'put_big_endian(envelope, 18, compute_checksum(envelope, 0, 17), 2);' \
   'put_big_endian(envelope, 18, compute_checksum(envelope, 0, 16), 2);'
 mutant L06 link/FrameLayer.cpp "$T_LINK" \
-  'frame[26] = 0xCE;' \
-  'frame[26] = 0xCF;'
+  'std::copy(kFrameTrailer.begin(), kFrameTrailer.end(), frame.end() - 2);' \
+  'std::copy(kFrameTrailer.begin(), kFrameTrailer.end() - 1, frame.end() - 2);'
 mutant L07 link/FrameLayer.cpp "$T_LINK" \
-  'put_big_endian(header, 15, count, 4);' \
-  'put_big_endian(header, 15, count + 1, 4);'
+  'put_big_endian(header, kFrameDataCountAt, count, 4);' \
+  'put_big_endian(header, kFrameDataCountAt, count + 1, 4);'
 mutant L08 link/FrameLayer.cpp "$T_LINK" \
   'const std::int64_t frames = length / kFrameDataMax + (length % kFrameDataMax != 0 ? 1 : 0);' \
   'const std::int64_t frames = length / kFrameDataMax + 1;'
@@ -120,8 +120,8 @@ mutant L10 link/FrameLayer.cpp "$T_LINK" \
   'if (length > kReceivedFrameDataMax || position + static_cast<std::size_t>(length) > message_buffer_.size())' \
   'if (position + static_cast<std::size_t>(length) > message_buffer_.size())'
 mutant L11 link/FrameLayer.cpp "$T_LINK" \
-  'if (frame_buffer_[12] == counter) break;' \
-  'if (frame_buffer_[12] == counter || frame_buffer_[12] == 0) break;'
+  'if (frame_buffer_[kFrameSequenceAt] == counter) {' \
+  'if (frame_buffer_[kFrameSequenceAt] == counter || frame_buffer_[kFrameSequenceAt] == 0) {'
 mutant L12 link/UploadLink.cpp "$T_LINK" \
   'return span / block_size + (span % block_size != 0 ? 1 : 0);' \
   'return span / block_size;'
@@ -138,8 +138,8 @@ mutant L16 link/UploadLink.cpp "$T_LINK" \
   'const std::int64_t from = static_cast<std::int64_t>(n - 1) * block_size;' \
   'const std::int64_t from = static_cast<std::int64_t>(n) * block_size - block_size + (n > 1 ? 1 : 0);'
 mutant L17 link/UploadLink.cpp "$T_LINK" \
-  'advance_progress(view_, block_message_size / std::max<std::int16_t>(progress_divisor, 1));' \
-  'advance_progress(view_, (block_message_size - kMessageHeaderSize) / std::max<std::int16_t>(progress_divisor, 1));'
+  'advance_progress(view_, static_cast<long>(units_up_to(n) - units_up_to(n - 1)));' \
+  'advance_progress(view_, static_cast<long>(units_up_to(n) - units_up_to(n - 1) - 1));'
 mutant L18 link/UploadLink.cpp "$T_LINK" \
   'return byte >= 0x80 && byte <= 0x9F ? kWindows1252High[byte - 0x80] : static_cast<char16_t>(byte);' \
   'return static_cast<char16_t>(byte);'
@@ -149,11 +149,11 @@ mutant L19 link/UploadLink.cpp "$T_LINK" \
 
 # ---- device/: frame hunter, Telnet codec, serial library, connection ---------------------
 mutant D01 device/FrameHunter.cpp "$T_HUNT" \
-  'if (length < kOverhead || length > kLongest || length > capacity) return Verdict::kDamaged;' \
-  'if (length < kOverhead || length > kLongest) return Verdict::kDamaged;'
+  'if (length < kShortest || length > kLongest || length > capacity) return Verdict::kDamaged;' \
+  'if (length < kShortest || length > kLongest) return Verdict::kDamaged;'
 mutant D02 device/FrameHunter.cpp "$T_HUNT" \
-  'c[26 + n] != 0xCE' \
-  'c[26 + n] != 0xCE && false'
+  'c[data_sum_at + 3] != kFrameTrailer[1])' \
+  'c[data_sum_at + 3] != kFrameTrailer[1] && false)'
 mutant D03 device/FrameHunter.cpp "$T_HUNT" \
   'h.discard = half ? at : bytes.size();' \
   'h.discard = bytes.size();'
@@ -161,8 +161,8 @@ mutant D04 device/FrameHunter.cpp "$T_HUNT" \
   'from = at + 2;' \
   'from = at + 3;'
 mutant D05 device/FrameHunter.cpp "$T_HUNT" \
-  'if (be(c, 15, 4) != n || be(c, 19, 2) != n || sum16(c, 0, 21) != be(c, 21, 2)) return Verdict::kDamaged;' \
-  'if (be(c, 15, 4) != n || be(c, 19, 2) != n) return Verdict::kDamaged;'
+  'frame_sum(c.first(kFrameHeaderSumAt)) != be(c, kFrameHeaderSumAt, 2))' \
+  'false)'
 mutant D06 device/Telnet.cpp "$T_TELNET" \
   'if (b == c(kIac)) out += b;' \
   'if (false) out += b;'
@@ -176,7 +176,7 @@ mutant D09 device/Telnet.cpp "$T_TELNET" \
   'if (b == kSe) {' \
   'if (b == kSe + 1) {'
 mutant D10 device/SerialConnection.cpp "$T_COMMON" \
-  'if (result == kOk) settings_.set_startup(kHandleKey, QString::number(handle));' \
+  'if (result == kOk && settings_) settings_->set_startup(kHandleKey, QString::number(handle));' \
   ';'
 mutant D11 device/SerialConnection.cpp "$T_COMMON" \
   'if (stored.isEmpty()) stored = QStringLiteral("0");' \
@@ -215,23 +215,24 @@ mutant U04 upload/UploadDriver.cpp "$T_UPLOAD" \
 
     // The result is not acted on'
 mutant U05 upload/UploadCommand.cpp "$T_UPLOAD" \
-  'if (state_.device_reply[19] != 1) return stop(3, QStringLiteral("Unable to set device to upload mode."));' \
-  'if (state_.device_reply[19] == 2) return stop(3, QStringLiteral("Unable to set device to upload mode."));'
+  'if (state_.device_status() != kOn)  // 1 after this request: upload mode entered' \
+  'if (state_.device_status() == kCoolingDown)'
 mutant U06 upload/UploadCommand.cpp "$T_UPLOAD" \
   'const QString version = selected_line.right(5);' \
   'const QString version = selected_line.right(4);'
 mutant U07 upload/UploadCommand.cpp "$T_UPLOAD" \
   'connection_.close_serial_port();
-        reporter_.show_status(3, kUploadFailure);' \
-  'reporter_.show_status(3, kUploadFailure);
-        connection_.close_serial_port();'
+    return reporter_.end(Outcome::TransferFailed, kUploadFailure);' \
+  'reporter_.end(Outcome::TransferFailed, kUploadFailure);
+    connection_.close_serial_port();
+    return Outcome::TransferFailed;'
 mutant U08 upload/CoolDown.cpp "$T_UPLOAD" \
   'value = value * (nibble > 9 ? 100 : 10) + nibble;' \
   'value = value * 10 + nibble;'
 mutant U09 upload/StatusQuery.cpp "$T_UPLOAD" \
-  'reporter.show_status(3, QStringLiteral("Unable to query device status."));
-        connection.close_serial_port();' \
-  'reporter.show_status(3, QStringLiteral("Unable to query device status."));'
+  'connection.close_serial_port();
+    return outcome;' \
+  'return outcome;'
 
 # ---- common/: settings store ------------------------------------------------------------
 mutant C01 common/SettingsStore.cpp "$T_COMMON" \
@@ -253,18 +254,17 @@ mutant C06 common/SettingsStore.cpp "$T_COMMON" \
   "if (!control && value == value.trimmed() && !value.startsWith(QLatin1Char('\"'))) return value;" \
   "if (!control && !value.startsWith(QLatin1Char('\"'))) return value;"
 
-# ---- halvern-upload/: exit status, progress lines, arguments -----------------------------
-mutant H01 halvern-upload/ExitCode.cpp "$T_CLI" \
-  'if (status.icon == 2) return kExitCoolDownCancelled;' \
-  'if (status.icon == 3) return kExitCoolDownCancelled;'
-mutant H02 halvern-upload/ExitCode.cpp "$T_CLI" \
-  'if (t == QLatin1String("Unable to read select version control file.")) return kExitBadArguments;' \
-  'if (t == QLatin1String("Unable to read select version control file.")) return kExitDeviceFailed;'
-mutant H03 halvern-upload/ExitCode.cpp "$T_CLI" \
-  'return kExitTransferFailed;
-        return kExitDeclined;' \
-  'return kExitDeclined;
-        return kExitDeclined;'
+# ---- halvern-upload/ and the outcome it maps to an exit status (common/Outcome.h); progress
+# lines; port names -----------------------------
+mutant H01 common/Outcome.h "$T_CLI" \
+  'case Outcome::CoolDownCancelled: return kExitCoolDownCancelled;' \
+  'case Outcome::CoolDownCancelled: return kExitTransferFailed;'
+mutant H02 common/Outcome.h "$T_CLI" \
+  'case Outcome::ReleaseRejected: return kExitBadArguments;' \
+  'case Outcome::ReleaseRejected: return kExitDeviceFailed;'
+mutant H03 common/Outcome.h "$T_CLI" \
+  'case Outcome::TransferFailed: return kExitTransferFailed;' \
+  'case Outcome::TransferFailed: return kExitDeclined;'
 mutant H04 halvern-upload/ProgressFormat.cpp "$T_CLI" \
   'return static_cast<int>(std::clamp(p, 0.0, 100.0));' \
   'return static_cast<int>(std::max(p, 0.0));'
@@ -274,9 +274,11 @@ mutant H05 halvern-upload/ProgressFormat.cpp "$T_CLI" \
 mutant H06 halvern-upload/ProgressFormat.cpp "$T_CLI" \
   'if (bytes < 1000) return QStringLiteral("%1 B").arg(bytes);' \
   'if (bytes <= 1000) return QStringLiteral("%1 B").arg(bytes);'
-mutant H07 halvern-upload/Arguments.cpp "$T_CLI" \
-  'QStringLiteral("^COM[1-4]$")' \
-  'QStringLiteral("^COM[1-5]$")'
+mutant H07 device/PortResolver.cpp "$T_CLI test_port_resolver" \
+  'for (int n = 1; n <= kComPortCount; ++n)
+        if (name.compare' \
+  'for (int n = 1; n <= kComPortCount + 1; ++n)
+        if (name.compare'
 mutant H08 halvern-upload/Arguments.cpp "$T_CLI" \
   'if (value <= 0) return std::nullopt;' \
   'if (value < 0) return std::nullopt;'

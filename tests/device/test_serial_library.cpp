@@ -46,10 +46,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-Bytes hex(const char* text) {
-    const QByteArray raw = QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-    return Bytes(raw.begin(), raw.end());
-}
+using test::hex_bytes;
 std::string show(const Bytes& b) {
     return QByteArray(reinterpret_cast<const char*>(b.data()), static_cast<qsizetype>(b.size()))
         .toHex(' ').toUpper().toStdString();
@@ -66,7 +63,7 @@ Bytes cut(const Bytes& b, std::size_t from, std::size_t to) { return Bytes(b.beg
 
 // A device reply: lead-in, echo, device result, block, 16-bit sum.
 Bytes reply_bytes(std::uint8_t code, std::uint8_t number, std::uint8_t result, const DeviceReply& block) {
-    Bytes r = hex("A5 C3") + Bytes{code, number, result} + Bytes(block.begin(), block.end());
+    Bytes r = hex_bytes("A5 C3") + Bytes{code, number, result} + Bytes(block.begin(), block.end());
     const std::uint32_t sum = test::sum16(r, 0, r.size() - 1);
     return r + Bytes{static_cast<std::uint8_t>(sum >> 8), static_cast<std::uint8_t>(sum)};
 }
@@ -231,7 +228,7 @@ TEST_P(BothLines, DeviceCommandsAndFramesGoOutByteForByte) {
     for (std::uint8_t n = 0; n < 4; ++n) {
         script.push_back(Peer::expect(6));
         script.push_back(Peer::write(reply_bytes(rows[n].code, n, 0, pattern_block(rows[n].code))));
-        expected = expected + hex(rows[n].request);
+        expected = expected + hex_bytes(rows[n].request);
     }
     for (const auto& [frame, out] : frames)
         if (out == kOk) expected = expected + frame;
@@ -320,7 +317,7 @@ TEST_P(BothLines, GetDataReadsOneFrameAtATime) {
     std::counting_semaphore<8> next(0);  // released after each get_data
     const Peer::Step wait_next = Peer::call([&] { (void)next.try_acquire_for(std::chrono::seconds(5)); });
     std::vector<Row> rows = {
-        {"lead-in split across writes", {Peer::write(hex("E3")), Peer::write(cut(a, 1, a.size()), 30)}, {{kOk, a}}},
+        {"lead-in split across writes", {Peer::write(hex_bytes("E3")), Peer::write(cut(a, 1, a.size()), 30)}, {{kOk, a}}},
         {"two frames in one write", {Peer::write(a + b)}, {{kOk, a}, {kOk, b}}},
         {"largest frame", {Peer::write(largest)}, {{kOk, largest}}},
         // Damaged frames, and one too long for the caller's buffer, are passed over within the time-out.
@@ -542,10 +539,10 @@ TEST(SerialLine, OutputQueueWaitSleepsAsLongAsTheQueuedBytesTake) {
     EXPECT_LE(looks, 5);
 }
 
-const Bytes kGreeting = hex("FF FB 2C FF FB 00 FF FD 00 FF FD 03");
-const Bytes kSettings38400 = hex("FF FA 2C 01 00 00 96 00 FF F0 FF FA 2C 02 08 FF F0 FF FA 2C 03 01 FF F0 "
+const Bytes kGreeting = hex_bytes("FF FB 2C FF FB 00 FF FD 00 FF FD 03");
+const Bytes kSettings38400 = hex_bytes("FF FA 2C 01 00 00 96 00 FF F0 FF FA 2C 02 08 FF F0 FF FA 2C 03 01 FF F0 "
                                  "FF FA 2C 04 01 FF F0 FF FA 2C 05 01 FF F0");
-const Bytes kAgree = hex("FF FD 2C");
+const Bytes kAgree = hex_bytes("FF FD 2C");
 
 TEST(NetworkLine, Rfc2217OpenSetsTheRemoteLineAndDataIsEscaped) {
     const Bytes reply = reply_bytes(0x51, 0, 0, pattern_block(0));
@@ -555,9 +552,9 @@ TEST(NetworkLine, Rfc2217OpenSetsTheRemoteLineAndDataIsEscaped) {
               {
                   Peer::expect(12),
                   // The server agrees, offers echo (refused) and says its modem lines cannot be watched.
-                  Peer::write(kAgree + hex("FF FB 01")),
+                  Peer::write(kAgree + hex_bytes("FF FB 01")),
                   Peer::expect(3 + kSettings38400.size()),
-                  Peer::write(hex("FF FA 2C 65 00 00 96 00 FF F0 FF FA 2C 6B 00 FF F0")),
+                  Peer::write(hex_bytes("FF FA 2C 65 00 00 96 00 FF F0 FF FA 2C 6B 00 FF F0")),
                   Peer::expect(6),
                   Peer::write(Bytes(answer.begin(), answer.end())),
                   Peer::expect(1 + 52),
@@ -573,7 +570,7 @@ TEST(NetworkLine, Rfc2217OpenSetsTheRemoteLineAndDataIsEscaped) {
     EXPECT_EQ(rig.library.send_data(rig.handle, frame, out), 27);
     EXPECT_EQ(rig.library.close_port(rig.handle), kOk);
     peer.join();
-    const Bytes expected = kGreeting + hex("FF FE 01") + kSettings38400 + hex("A5 3C 51 00 00 32 E3") +
+    const Bytes expected = kGreeting + hex_bytes("FF FE 01") + kSettings38400 + hex_bytes("A5 3C 51 00 00 32 E3") +
                            Bytes(52, 0xFF);  // 26 data bytes FF, each doubled
     EXPECT_EQ(show(peer.received()), show(expected));
 }
@@ -581,9 +578,9 @@ TEST(NetworkLine, Rfc2217OpenSetsTheRemoteLineAndDataIsEscaped) {
 // Every server that cannot carry the line says why. Binary counts as refused by what the
 // server said last.
 TEST(NetworkLine, ServersThatCannotCarryTheLine) {
-    const Bytes rate_38400 = hex("FF FA 2C 65 00 00 96 00 FF F0");
+    const Bytes rate_38400 = hex_bytes("FF FA 2C 65 00 00 96 00 FF F0");
     auto answers = [&](const char* binary, Bytes rate) {
-        return std::vector<Peer::Step>{Peer::expect(12), Peer::write(kAgree + hex(binary)),
+        return std::vector<Peer::Step>{Peer::expect(12), Peer::write(kAgree + hex_bytes(binary)),
                                        Peer::expect(kSettings38400.size()), Peer::write(rate), Peer::expect(1)};
     };
     const struct {
@@ -591,10 +588,10 @@ TEST(NetworkLine, ServersThatCannotCarryTheLine) {
         std::int32_t result;
         const char* why;  // after the address
     } cases[] = {
-        {{Peer::expect(12), Peer::write(hex("FF FE 2C"))}, kAccessDenied, "the server refuses COM port control (RFC 2217)"},
+        {{Peer::expect(12), Peer::write(hex_bytes("FF FE 2C"))}, kAccessDenied, "the server refuses COM port control (RFC 2217)"},
         {{Peer::expect(12), Peer::expect(1)}, kAccessDenied, "no answer to COM port control within 0.5 s (not an RFC 2217 server?)"},
         {{}, kAccessDenied, "the server closed the connection"},
-        {answers("", hex("FF FA 2C 65 00 00 25 80 FF F0")), kInvalidParameter, "the server set 9600 baud instead of 38400"},
+        {answers("", hex_bytes("FF FA 2C 65 00 00 25 80 FF F0")), kInvalidParameter, "the server set 9600 baud instead of 38400"},
         {answers("FF FB 00 FF FD 00", rate_38400), kOk, ""},
         {answers("", rate_38400), kOk, ""},
         {answers("FF FC 00 FF FD 00", rate_38400), kAccessDenied, "the server refuses binary transmission"},
@@ -617,7 +614,7 @@ TEST(NetworkLine, ServersThatCannotCarryTheLine) {
 TEST(NetworkLine, DataBeforeTheLineIsSetUpIsNotKeptOrHandedOn) {
     Listener listener;
     Peer peer(listener.fd, {Peer::write(Bytes(4 << 20, 'x')), Peer::write(kAgree), Peer::expect(12 + 38),
-                            Peer::write(hex("FF FA 2C 65 00 00 96 00 FF F0"))}, true);
+                            Peer::write(hex_bytes("FF FA 2C 65 00 00 96 00 FF F0"))}, true);
     NetworkLine line(QString::fromStdString(listener.name("rfc2217")));
     EXPECT_EQ(line.open(38400, 30000), kOk);
     peer.join();

@@ -107,28 +107,6 @@ protected:
 // projector never sends costs seconds here instead of the thirty of an upload.
 using MainWindowEndToEnd = EndToEnd;
 
-TEST_F(MainWindowEndToEnd, NormalUploadFromAProjectorThatIsOn) {
-    SimProcess sim(link, sim_args("on"));
-    ASSERT_TRUE(sim.ready());
-    Window w(tmp.path(), releases, link, "19200", 2000);
-    w.ui().cmdSearch->click();
-    EXPECT_EQ(w.ui().txtProjector->text(), "PJ-SIM");
-    EXPECT_EQ(w.ui().txtVersion->text(), "01.00");
-    w.ui().cmdQueryStatus->click();
-    EXPECT_EQ(w.reporter.last_status(), "status 1: Device is on.");
-
-    w.select("DEMO.PJV");
-    w.ui().cmdUpload->click();  // through the power-off question and the cool-down window
-    EXPECT_EQ(w.reporter.last_status(), "status 1: " + kSuccess) << w.trace();
-    EXPECT_TRUE(w.reporter.boxes().isEmpty());
-    EXPECT_EQ(QDir(dumps).entryList({"*.bin"}, QDir::Files, QDir::Name), (QStringList{"BOOT.bin", "DATA.bin", "MAIN.bin"}));
-    EXPECT_TRUE(flashed_release(releases, dumps, {"BOOT", "MAIN", "DATA"}));
-
-    // The projector now runs the release it was given.
-    w.ui().cmdSearch->click();
-    EXPECT_NE(w.ui().txtVersion->text(), "01.00");
-}
-
 TEST_F(MainWindowEndToEnd, EmergencyUploadEndsInSuccessOnlyWhenTheRetriesRecover) {
     const struct {
         QStringList faults;

@@ -97,7 +97,6 @@ TEST(Arguments, RefusedForms) {
         {"DEMO.MOT", "DEMO.MOT is not a release file (.PJV or .SWV)"},
         {"--port", "--port needs a value"},
         {"--port COM5 X.PJV", "--port takes COM1 to COM4, a device path or a network address, not COM5"},
-        {"--port ttyUSB0 X.PJV", "--port takes COM1 to COM4, a device path or a network address, not ttyUSB0"},
         {"--baud 57600 X.PJV", "--baud takes 9600, 19200 or 38400, not 57600"},
         {"--yes=no X.PJV", "--yes takes no value"},
         {"--force X.PJV", "unknown option --force"},

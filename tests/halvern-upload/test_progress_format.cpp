@@ -37,6 +37,7 @@ TEST(ProgressFormat, Lines) {
     EXPECT_EQ(progress_bar_line(half, 10), QStringLiteral("[#####.....]  50%  3.8 kB  3.8 kB/s  0:01 left"));
     EXPECT_EQ(progress_bar_line({0, 100, 0, 0}, 4), QStringLiteral("[....]   0%  0 B  -  --:-- left"));
     EXPECT_EQ(progress_bar_line({100, 100, 0, 0}, 4), QStringLiteral("[####] 100%  0 B  -  --:-- left"));
+    EXPECT_EQ(percent_done({130, 100, 0, 0}), 100);  // a value past the maximum never reads above 100%
     EXPECT_EQ(progress_plain_line(half), QStringLiteral("Uploaded  50%, 3.8 kB, 3.8 kB/s, 0:01 left"));
 }
 

@@ -109,26 +109,18 @@ TEST(ReadVersionControlFile, ByteTotalsAndDivisor) {
 TEST(CheckRelease, BoxChainsOfTheFirstFault) {
     const QByteArray good = s3_records(0x1000, pattern(40));  // 3 data records and an S7
     const QByteArray damaged = good.left(good.indexOf("\r\n") + 2) + "S30900001010AXBBCC00\r\n";
-    // Line 3 with one data digit changed and its checksum kept.
-    QByteArray wrong_sum = good;
-    const qsizetype third = good.indexOf("\r\nS3", good.indexOf("\r\nS3") + 1) + 2;
-    wrong_sum[third + 12] = good[third + 12] == '0' ? '1' : '0';
     const QString read_error = "Error during read of B.mot file.";
     const struct {
         const char* what;
         QByteArray b_text;  // the content of B.mot ("fifo": a link to a FIFO, "": no file)
-        std::uint32_t b_end;
         QStringList boxes;
         int files_read;
     } cases[] = {
-        {"accepted", good, 0x10FF, {}, 2},
-        {"damaged record in the second file", damaged, 0x10FF,
+        {"accepted", good, {}, 2},
+        {"damaged record in the second file", damaged,
          {"Motorola format error.  Line 2 of B.mot holds a character that is not a hexadecimal digit.", read_error}, 1},
-        {"checksum", wrong_sum, 0x10FF, {"Motorola format error.  Checksum of line 3 of B.mot does not match.", read_error}, 1},
-        {"missing file", "", 0x10FF, {kMissing.arg("B")}, 0},
-        {"link to a FIFO", "fifo", 0x10FF, {kMissing.arg("B")}, 0},
-        {"window too large", good, 0x101000,
-         {"Motorola file B.MOT has an address window that does not fit the image buffer.  Unable to continue processing."}, 0},
+        {"missing file", "", {kMissing.arg("B")}, 0},
+        {"link to a FIFO", "fifo", {kMissing.arg("B")}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -139,7 +131,7 @@ TEST(CheckRelease, BoxChainsOfTheFirstFault) {
         else if (!c.b_text.isEmpty())
             VersionFileBuilder::write_file(dir.path(), "B.mot", c.b_text);
         const QString release =
-            VersionFileBuilder().entry(0, "A", 0x1000, 0x10FF).entry(3, "B", 0x1000, c.b_end).write(dir.path(), "R.PJV");
+            VersionFileBuilder().entry(0, "A", 0x1000, 0x10FF).entry(3, "B", 0x1000, 0x10FF).write(dir.path(), "R.PJV");
 
         Watchdog watchdog(c.what);
         RecordingReporter reporter;

@@ -10,8 +10,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <signal.h>
-
 namespace halvern::test {
 
 class SimProcess {
@@ -29,7 +27,6 @@ public:
     }
     ~SimProcess() {
         if (process_.state() == QProcess::NotRunning) return;
-        resume();
         process_.terminate();
         if (!process_.waitForFinished(3000)) process_.kill();
         process_.waitForFinished(1000);
@@ -37,14 +34,6 @@ public:
     bool ready() const { return !slave_.isEmpty(); }
     // The pseudo-terminal's own device path.
     const QString& slave() const { return slave_; }
-    // A projector that hangs: it holds the line but answers nothing.
-    void hang() { ::kill(static_cast<pid_t>(process_.processId()), SIGSTOP); }
-    void resume() { ::kill(static_cast<pid_t>(process_.processId()), SIGCONT); }
-    // Pulls the plug: the simulator dies and the device side of the line disappears at once.
-    void kill() {
-        ::kill(static_cast<pid_t>(process_.processId()), SIGKILL);
-        process_.waitForFinished(3000);
-    }
     // Collects the log until it shows text or the time is over.
     bool wait_for(const QByteArray& text, int ms) {
         QElapsedTimer clock;
