@@ -2,6 +2,7 @@
 
 #include "halvern-upload/Interrupt.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
@@ -167,7 +168,10 @@ void StdConsole::redraw_lines(const QStringList& lines) {
         text += terminal_.back_to_line_start + l.toLocal8Bit() + terminal_.erase_to_line_end + '\n';
     text += terminal_.erase_to_screen_end;
     write_all(2, text);
-    block_lines_ = static_cast<int>(lines.size());
+    // A line wider than the terminal (a long question) takes more than one row on screen.
+    const int width = std::max(1, columns());
+    block_lines_ = 0;
+    for (const QString& l : lines) block_lines_ += std::max<int>(1, static_cast<int>((l.size() + width - 1) / width));
 }
 
 int StdConsole::columns() const {
