@@ -24,6 +24,15 @@ struct Options {
     bool yes = false;                     // answer Yes to the upload's questions
     bool emergency = false;               // the emergency road: straight to the transfer
     QString release;                      // RELEASE (upload, --check): a file name in the working directory or a path
+    // A venue's day.
+    bool skip_current = false;            // --skip-current: a projector already on the release is left alone
+    std::optional<QString> retry_failed;  // --retry-failed REPORT: the ports whose latest line for the release failed
+    std::optional<int> verify_seconds;    // --verify [SECONDS]: wait for the restart and compare (120 without a value)
+    std::optional<int> jobs;              // --jobs N: at most N transfers at once
+    // How much goes to the terminal: -q only questions, failures and the summary; -v every
+    // phase change and retry, time-stamped.
+    enum class Verbosity { Quiet, Normal, Verbose } verbosity = Verbosity::Normal;
+    std::optional<QString> log_dir;       // --log-dir DIR: one log file per port and run
 
     // Hidden options for the test suite, not shown in --help: the cool-down poll interval
     // (the window polls every 5000 ms) and the read time-out of every port opened (the
