@@ -13,7 +13,8 @@ namespace halvern {
 
 // The exit statuses of halvern-upload.
 enum ExitStatus : int {
-    kExitOk = 0,                 // uploaded and confirmed; --find, --status, --list done
+    kExitOk = 0,                 // uploaded and confirmed (with --verify: back on the release's version),
+                                 // or already on the release (--skip-current); --find, --status, --list done
     kExitInternal = 1,           // the tool itself could not start
     kExitBadArguments = 2,       // bad arguments, a release file that is missing or not valid
     kExitPortNotOpened = 3,      // the port did not open (at the configured rate or at 38400)
@@ -24,6 +25,7 @@ enum ExitStatus : int {
     kExitFleetIncomplete = 8,    // several ports: not every projector confirmed its upload
     kExitStopped = 9,            // stopped on request before upload mode: the projector was left as it was
     kExitReportFailed = 10,      // the --report file could not be opened, written or flushed
+    kExitNotVerified = 11,       // --verify: uploaded, but the projector did not come back on the release's version
 };
 
 enum class Outcome {
@@ -41,13 +43,19 @@ enum class Outcome {
     TransferFailed,
     Declined,           // a question was answered No; no status line of its own
     Stopped,            // stopped on request (Ctrl-C, SIGTERM) before the projector entered upload mode
+    Current,            // already on the release's version: left alone, never switched off
+    Verified,           // uploaded, restarted, and came back on the release's version
+    WrongVersion,       // uploaded, restarted, and came back on another version
+    NoRestart,          // uploaded, but did not come back in time (or the wait for it was stopped)
 };
 
 constexpr int exit_status(Outcome outcome) {
     switch (outcome) {
     case Outcome::Uploaded:
     case Outcome::DeviceFound:
-    case Outcome::StatusRead: return kExitOk;
+    case Outcome::StatusRead:
+    case Outcome::Current:
+    case Outcome::Verified: return kExitOk;
     case Outcome::ReleaseRejected: return kExitBadArguments;
     case Outcome::PortNotOpened: return kExitPortNotOpened;
     case Outcome::NoDevice:
@@ -59,6 +67,8 @@ constexpr int exit_status(Outcome outcome) {
     case Outcome::TransferFailed: return kExitTransferFailed;
     case Outcome::Declined: return kExitDeclined;
     case Outcome::Stopped: return kExitStopped;
+    case Outcome::WrongVersion:
+    case Outcome::NoRestart: return kExitNotVerified;
     }
     return kExitInternal;
 }

@@ -56,6 +56,12 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             inline_value = argument.mid(equals + 1);
             argument.truncate(equals);
         }
+        if (argument == QLatin1String("--verify")) {
+            if (!inline_value && i + 1 < arguments.size() && positive_number(arguments.at(i + 1))) inline_value = arguments.at(++i);
+            options.verify_seconds = positive_number(inline_value.value_or(QStringLiteral("120")));
+            if (!options.verify_seconds) return fail(QStringLiteral("--verify takes a number of seconds"));
+            continue;
+        }
         const bool takes_value = argument == QLatin1String("--port") || argument == QLatin1String("--baud") ||
                                  argument == QLatin1String("--dir") || argument == QLatin1String("--ports") ||
                                  argument == QLatin1String("--report") ||
@@ -107,6 +113,8 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             options.yes = true;
         } else if (argument == QLatin1String("--emergency")) {
             options.emergency = true;
+        } else if (argument == QLatin1String("--skip-current")) {
+            options.skip_current = true;
         } else if (argument == QLatin1String("--find") || argument == QLatin1String("--status") ||
                    argument == QLatin1String("--list") || argument == QLatin1String("--list-ports") ||
                    argument == QLatin1String("--check") || argument == QLatin1String("--help") ||

@@ -6,6 +6,7 @@
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
 #include "halvern-upload/ProgressFormat.h"
+#include "halvern-upload/Restart.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "upload/CoolDown.h"
 #include "upload/DeviceSearch.h"
@@ -48,19 +49,6 @@ private:
     QElapsedTimer monotonic_;
 };
 
-class IdentityCapture : public DeviceSearchView {
-public:
-    QString model;
-    QString version;
-    void set_busy(bool) override {}
-    void clear_identity() override {}
-    void show_identity(const QString& m, const QString& v) override {
-        model = m;
-        version = v;
-    }
-    void list_versions() override {}
-};
-
 // The road of one port, the same for a single port and for every port of a fleet; what
 // differs is how it is shown, asked and waited (the faces).
 struct PortRoad {
@@ -70,8 +58,9 @@ struct PortRoad {
     DeviceLibrary& library;  // the port's own, guarded
     MessageChain& chain;     // over the face's reporter: what the port showed, in order
     UploadView& view;
-    bool identify = false;   // "&Find Device" before the upload
+    bool identify = false;   // "&Find Device" before the upload (always with --skip-current)
     CoolDownFace cool_down;
+    RestartFace restart;     // --verify: the wait for the projector to come back
     // Before the upload, with the model and version the search found (empty without a search).
     std::function<void(const QString& model, const QString& version)> before_upload = [](const QString&, const QString&) {};
 };
@@ -99,7 +88,8 @@ PortResult run_port(const PortRoad& road) {
                 road.chain.message_box(QStringLiteral("halvern-upload: ") + why);
         return result;
     };
-    if (road.identify) {
+    const QString release_version = road.job.release.line.right(5);
+    if (road.identify || road.options.skip_current) {
         // "&Find Device" first, as the technician does in the window: the model and the
         // version before the upload, and a port or projector that does not answer is known
         // before the projector is switched off.
@@ -109,6 +99,11 @@ PortResult run_port(const PortRoad& road) {
         result.model = identity.model;
         result.version = identity.version;
     }
+    // A projector already on the release is left as it is: never switched off, never put
+    // into upload mode.
+    if (road.options.skip_current && runs_release(result.version, release_version))
+        return ended(road.chain.end(
+            Outcome::Current, QStringLiteral("The projector already runs version %1; it was left as it was.").arg(result.version)));
     road.before_upload(result.model, result.version);
 
     UploadRequest request;
@@ -121,7 +116,10 @@ PortResult run_port(const PortRoad& road) {
         CoolDownWait wait(road.library, state, road.chain);
         wait_out_cool_down(wait, interval, road.cool_down);
     };
-    return ended(run_upload(connection, road.chain, road.view, request).outcome);
+    const Outcome uploaded = run_upload(connection, road.chain, road.view, request).outcome;
+    if (uploaded != Outcome::Uploaded || !road.options.verify_seconds) return ended(uploaded);
+    return ended(verify_restart(connection, road.chain, release_version, *road.options.verify_seconds, interval,
+                                road.restart));
 }
 
 // What a port came to, as the summary and the report say it.
@@ -152,7 +150,7 @@ void write_report(Report* report, const PortOutcome& outcome) { write_report(rep
 // A road cut short by a stop on request before the projector entered upload mode: the
 // projector was left as it was, whatever the road came to on its way out.
 Outcome stopped_or(Outcome outcome, bool cut, bool in_upload_mode) {
-    return cut && !in_upload_mode && outcome != Outcome::Uploaded ? Outcome::Stopped : outcome;
+    return cut && !in_upload_mode && exit_status(outcome) != kExitOk ? Outcome::Stopped : outcome;
 }
 
 // One port on the main thread, in the single upload's form.
@@ -186,6 +184,12 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     road.cool_down.shown = [&](const CoolDownDisplay& d) { console.line(remaining_line(d)); };
     road.cool_down.sleep = [](int ms) { return interrupt::wait(ms, true) || interrupt::terminations() > 0; };
     road.cool_down.ends = [&] { interrupt::set_guarded(guarded_before); };
+    // The wait for the restart: Ctrl-C or SIGTERM ends it.
+    road.restart.begins = [] {
+        interrupt::set_guarded(true);
+        interrupt::take();
+    };
+    road.restart.sleep = road.cool_down.sleep;
 
     const PortResult result = run_port(road);
     interrupt::set_guarded(false);
@@ -206,6 +210,7 @@ struct Port {
     bool settled = false;        // past the point where it could ask to be powered off
     bool asking = false;         // waits for the answer to the power-off question
     bool transferring = false;   // past the safe point: upload mode requested (or the emergency road opened)
+    bool verifying = false;      // its transfer is over; waits for the projector to come back (--verify)
     bool cut = false;            // a stop on request ended its road before the safe point
     bool finished = false;
     bool reported = false;       // its report line is written
@@ -249,10 +254,11 @@ public:
         changed.notify_all();
     }
     // Whether the port is to end its road now (called with the mutex held or not: the level
-    // only rises and transferring is the port's own).
+    // only rises and transferring and verifying are the port's own). The wait for a restart
+    // ends with the safe stop: there is no transfer left to finish.
     bool stopping(const Port& port) const {
         const int level = stop_level.load();
-        return level >= kStopAll || (level >= kSafeStop && !port.transferring);
+        return level >= kStopAll || (level >= kSafeStop && (!port.transferring || port.verifying));
     }
 
     // The power-off question of one port: answered for every port at once.
@@ -285,6 +291,15 @@ public:
         if (stopping(port)) return false;
         port.transferring = true;
         return true;
+    }
+
+    // The port's transfer is over and confirmed; it waits for the projector to restart, outside
+    // the transfer: from now on the safe stop ends the wait.
+    void begin_verifying(Port& port) {
+        std::lock_guard lock(mutex);
+        port.verifying = true;
+        port.row.phase = Phase::Verifying;
+        changed.notify_all();
     }
 
     // Waits ms milliseconds; true (at once) when the port is to stop.
@@ -453,7 +468,7 @@ private:
 };
 
 Phase final_phase(const PortOutcome& o) {
-    if (o.outcome == Outcome::Uploaded) return Phase::Done;
+    if (exit_status(o.outcome) == kExitOk) return Phase::Done;
     if (o.stopped || o.outcome == Outcome::CoolDownCancelled) return Phase::Cancelled;
     if (o.outcome == Outcome::Declined) return Phase::Declined;
     return Phase::Failed;
@@ -499,6 +514,8 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     };
     road.cool_down.sleep = [&](int ms) { return fleet.sleep(port, ms); };
     road.cool_down.ends = [&] { fleet.set_phase(port, Phase::Preparing); };
+    road.restart.begins = [&] { fleet.begin_verifying(port); };
+    road.restart.sleep = road.cool_down.sleep;
 
     fleet.set_phase(port, options.emergency ? Phase::Preparing : Phase::Identifying);
     const PortResult result = run_port(road);
@@ -507,11 +524,13 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     PortOutcome& o = port.outcome;
     o.model = result.model;
     o.version = result.version;
+    port.row.model = result.model;
+    port.row.version = result.version;
     o.outcome = stopped_or(result.outcome, port.cut || guarded.stopped_before_upload_mode(), port.transferring);
     o.stopped = fleet.stopping(port);
     o.messages = shown_messages(chain.messages, false);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
-    port.row.message = o.outcome == Outcome::Uploaded ? QString() : innermost_message(o.messages);
+    port.row.message = exit_status(o.outcome) == kExitOk ? QString() : innermost_message(o.messages);
     port.row.phase = final_phase(o);
     port.settled = true;
     port.finished = true;
@@ -730,7 +749,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
                 asking += p->asking ? 1 : 0;
                 all_settled = all_settled && (p->settled || p->finished);
                 all_finished = all_finished && p->finished;
-                transferring = transferring || (p->transferring && !p->finished);
+                transferring = transferring || (p->transferring && !p->verifying && !p->finished);
                 if (p->finished) report(*p);
             }
         }
@@ -785,7 +804,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     if (terminal && !interrupt::hung_up()) {
         // The table said only the innermost message: every chain that did not end in an upload.
         for (const auto& p : ports) {
-            if (p->outcome.outcome == Outcome::Uploaded) continue;
+            if (exit_status(p->outcome.outcome) == kExitOk) continue;
             for (const Message& m : p->outcome.messages) console.line(p->name + QStringLiteral(": ") + message_line(m));
         }
     }

@@ -66,6 +66,7 @@ QString phase_name(Phase phase) {
     case Phase::CoolingDown: return QStringLiteral("cooling down");
     case Phase::Uploading: return QStringLiteral("uploading");
     case Phase::Closing: return QStringLiteral("closing");
+    case Phase::Verifying: return QStringLiteral("verifying");
     case Phase::Done: return QStringLiteral("done");
     case Phase::Failed: return QStringLiteral("failed");
     case Phase::Declined: return QStringLiteral("declined");
@@ -212,6 +213,10 @@ QString innermost_message(const std::vector<Message>& messages) {
 QString outcome_name(const PortOutcome& outcome) {
     if (outcome.outcome == Outcome::Uploaded) return QStringLiteral("uploaded");
     if (outcome.outcome == Outcome::Stopped) return QStringLiteral("stopped");
+    if (outcome.outcome == Outcome::Verified) return QStringLiteral("verified");
+    if (outcome.outcome == Outcome::Current) return QStringLiteral("current");
+    // Uploaded, but not back on the release (a stop during the wait included).
+    if (exit_status(outcome.outcome) == kExitNotVerified) return QStringLiteral("not-verified");
     if (outcome.stopped) return QStringLiteral("cancelled");
     switch (exit_status(outcome.outcome)) {
     case kExitDeclined: return QStringLiteral("declined");
@@ -255,8 +260,9 @@ QStringList summary_lines(const std::vector<PortOutcome>& outcomes) {
 }
 
 int fleet_exit_code(const std::vector<PortOutcome>& outcomes) {
-    const bool all = !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(),
-                                                      [](const PortOutcome& o) { return o.outcome == Outcome::Uploaded; });
+    const bool all = !outcomes.empty() && std::all_of(outcomes.begin(), outcomes.end(), [](const PortOutcome& o) {
+                         return exit_status(o.outcome) == kExitOk;
+                     });
     return all ? kExitOk : kExitFleetIncomplete;
 }
 

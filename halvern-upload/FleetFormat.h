@@ -14,7 +14,9 @@
 
 namespace halvern::cli {
 
-enum class Phase { Waiting, Identifying, Preparing, Asking, CoolingDown, Uploading, Closing, Done, Failed, Declined, Cancelled };
+enum class Phase {
+    Waiting, Identifying, Preparing, Asking, CoolingDown, Uploading, Closing, Verifying, Done, Failed, Declined, Cancelled
+};
 
 // One line of the live table.
 struct PortRow {
@@ -69,7 +71,8 @@ struct PortOutcome {
     double seconds = 0;
 };
 
-// "uploaded", "failed", "cancelled", "declined", "stopped", "port-error" or "device-error".
+// "uploaded", "verified", "current", "not-verified", "failed", "cancelled", "declined",
+// "stopped", "port-error" or "device-error".
 QString outcome_name(const PortOutcome& outcome);
 
 // One JSON object on one line (no line end).
@@ -78,7 +81,7 @@ QByteArray report_line(const PortOutcome& outcome);
 // The summary: a header, then port, model, version before, outcome and time per port.
 QStringList summary_lines(const std::vector<PortOutcome>& outcomes);
 
-// 0 only when every port uploaded; otherwise 8.
+// 0 only when every port uploaded, verified or was current already; otherwise 8.
 int fleet_exit_code(const std::vector<PortOutcome>& outcomes);
 
 // "M:SS" (or "H:MM:SS") of whole seconds.

@@ -62,6 +62,7 @@ bool parse_fault(const std::string& text, Faults* f, std::string* why) {
     else if (key == "status3") flag = &f->status3;
     else if (key == "block-size-zero") flag = &f->block_size_zero;
     else if (key == "silent") flag = &f->silent;
+    else if (key == "keep-version") flag = &f->keep_version;
     if (flag && colon == std::string::npos) {
         *flag = true;
         return true;
@@ -171,6 +172,7 @@ Bytes Projector::handle_request(const Request& r, double now) {
         for (std::size_t i = 0; i < 4 && i < version_.size(); ++i)
             block[35 + i] = static_cast<std::uint8_t>(version_[i]);
         line << "model \"" << cfg_.model.substr(0, 16) << "\" version " << version_;
+        identified_since_reset_ = true;
         break;
     default:
         result = 2;
@@ -248,9 +250,14 @@ std::optional<Message> Projector::handle_message(const Message& m, double now) {
         break;
     case 15:
         power_ = Power::kStandby;
-        if (!pending_version_.empty()) version_ = pending_version_;
+        if (!pending_version_.empty() && !cfg_.faults.keep_version) version_ = pending_version_;
         ++uploads_completed_;
-        line << " reset -> standby, version " << version_;
+        identified_since_reset_ = false;
+        restarted_at_ = now + cfg_.restart_seconds;
+        line << " reset -> ";
+        if (cfg_.restart_seconds > 0) line << "restarting for " << cfg_.restart_seconds << " s, then ";
+        line << "standby, version " << version_;
+        if (cfg_.faults.keep_version) line << " (kept, fault)";
         log(line.str());
         return std::nullopt;
     default:
@@ -278,6 +285,10 @@ DeviceLink::DeviceLink(Projector& device, Logger log, double ack_timeout, int ma
     : device_(device), log_(std::move(log)), ack_timeout_(ack_timeout), max_transmissions_(max_transmissions) {}
 
 void DeviceLink::receive(const std::uint8_t* p, std::size_t n, double now) {
+    if (device_.restarting(now)) {
+        log(std::to_string(n) + " bytes ignored (restarting)");
+        return;
+    }
     last_input_ = now;
     scanner_.feed(p, n);
     while (auto item = scanner_.next()) {

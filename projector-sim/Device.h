@@ -35,6 +35,7 @@ struct Faults {
     bool status3 = false;
     bool block_size_zero = false;
     bool silent = false;
+    bool keep_version = false;    // the reset does not take the uploaded release's version
 };
 // Parses one --fault argument into *f; false with a reason in *why when it is not understood.
 bool parse_fault(const std::string& text, Faults* f, std::string* why);
@@ -47,6 +48,7 @@ struct DeviceConfig {
     std::string version = "0100";   // four characters
     Power state = Power::kOn;
     double cooldown_seconds = 10;
+    double restart_seconds = 0;     // after the reset message: silent this long, then in standby
     std::uint32_t block_message_size = 16384;
     std::string dump_dir;           // empty: nothing written
     Faults faults;
@@ -68,6 +70,10 @@ public:
     unsigned remaining_cooldown(double now);
     const std::string& version() const { return version_; }
     int uploads_completed() const { return uploads_completed_; }
+    // Restarting after the reset message: the device answers nothing.
+    bool restarting(double now) const { return now < restarted_at_; }
+    // An identity request was answered since the last reset (and after its restart).
+    bool identified_since_reset() const { return identified_since_reset_; }
     // The images committed so far, by announced name (with ".mot"), block count × block size.
     const std::map<std::string, Bytes>& images() const { return images_; }
     const DeviceConfig& config() const { return cfg_; }
@@ -85,6 +91,8 @@ private:
     std::string version_;
     std::string pending_version_;
     int uploads_completed_ = 0;
+    double restarted_at_ = 0;
+    bool identified_since_reset_ = false;
 
     // The file being uploaded.
     std::string file_;

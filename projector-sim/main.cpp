@@ -48,6 +48,8 @@ const char* kUsage =
     "  --version NNNN      operating-system version, four characters (default 0100)\n"
     "  --state on|cooling|standby   power state at start (default on)\n"
     "  --cooldown SECONDS  cool-down time after a standby request (default 10)\n"
+    "  --restart SECONDS   after the reset message answer nothing for SECONDS (a restart), then\n"
+    "                      come back in standby (default 0: at once)\n"
     "  --block-size N      block message size given in the reply to the version message (default 16384)\n"
     "  --dump DIR          write each uploaded file as DIR/NAME.bin at its end-of-file message\n"
     "  --baud-pace         move bytes no faster than the baud rate set on the line\n"
@@ -59,9 +61,11 @@ const char* kUsage =
     "                        wrong-seq-ack:K   (K: the K-th acknowledgement the device sends)\n"
     "                        no-reply:CODE  stay-cooling  refuse-standby  status3\n"
     "                        block-size-zero  silent\n"
+    "                        keep-version   (the reset keeps the old operating-system version)\n"
     "  --ack-timeout SECONDS  wait this long for the system's acknowledgement of a reply frame\n"
     "                      before sending it again (default 1)\n"
-    "  --once              exit 0 after one completed upload (the reset message)\n"
+    "  --once              exit 0 after one completed upload (the reset message); with --restart,\n"
+    "                      once an identity request after the restart has been answered\n"
     "  --help              this text\n"
     "Prints \"ready SLAVEPATH\" on standard error once the port can be opened.\n"
     "Exit codes: 0 stopped by SIGTERM/SIGINT or --once done; 1 set-up failure; 2 bad arguments.\n";
@@ -69,6 +73,15 @@ const char* kUsage =
 int usage_error(const std::string& text) {
     std::fprintf(stderr, "projector-sim: %s\n%s", text.c_str(), kUsage);
     return 2;
+}
+
+// A number of seconds from 0 to 9999 (fractions allowed).
+bool seconds_of(const std::string& text, double* out) {
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end || !(value >= 0 && value <= 9999)) return false;
+    *out = value;
+    return true;
 }
 
 unsigned baud_of(speed_t s) {
@@ -126,12 +139,10 @@ int main(int argc, char** argv) {
             else if (v == "cooling") cfg.state = Power::kCooling;
             else if (v == "standby") cfg.state = Power::kStandby;
             else return usage_error("--state needs on, cooling or standby");
-        } else if (a == "--cooldown") {
-            char* end = nullptr;
-            if (!value(&v)) return usage_error("--cooldown needs seconds");
-            cfg.cooldown_seconds = std::strtod(v.c_str(), &end);
-            if (*end || cfg.cooldown_seconds < 0 || cfg.cooldown_seconds > 9999)
-                return usage_error("--cooldown needs seconds from 0 to 9999");
+        } else if (a == "--cooldown" || a == "--restart") {
+            if (!value(&v)) return usage_error(a + " needs seconds");
+            if (!seconds_of(v, a == "--cooldown" ? &cfg.cooldown_seconds : &cfg.restart_seconds))
+                return usage_error(a + " needs seconds from 0 to 9999");
         } else if (a == "--block-size") {
             char* end = nullptr;
             if (!value(&v)) return usage_error("--block-size needs a number");
@@ -330,7 +341,8 @@ int main(int argc, char** argv) {
             link.output_drained(now_s());
         }
 
-        if (once && !finishing && link.reset_seen()) {
+        // A restart keeps the device up until the system has seen it come back.
+        if (once && !finishing && link.reset_seen() && (cfg.restart_seconds <= 0 || device.identified_since_reset())) {
             finishing = true;
             finish_deadline = now + 2.0;
         }

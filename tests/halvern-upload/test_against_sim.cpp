@@ -11,7 +11,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
+
+#include <map>
 
 #include <signal.h>
 
@@ -25,6 +30,18 @@ const QString kConfirmed = "Are you sure you want to upload version 01.05 to the
 const QString kStarting = "Starting upload...";
 const QString kPowerOff = "Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] y";
 const QStringList kDemo = {"BOOT", "MAIN", "DATA"};
+
+// The report on standard output (--report -), by port: outcome, exit status, last message.
+std::map<QString, QString> reported(const ProgramResult& r) {
+    std::map<QString, QString> by_port;
+    for (const QString& line : r.out) {
+        const QJsonObject o = QJsonDocument::fromJson(line.toUtf8()).object();
+        if (o.value("port").isString())
+            by_port[o.value("port").toString()] = QStringLiteral("%1 %2 %3").arg(
+                o.value("outcome").toString(), QString::number(o.value("exit").toInt()), o.value("messages").toArray().last().toString());
+    }
+    return by_port;
+}
 
 class Program : public ::testing::Test {
 protected:
@@ -124,6 +141,50 @@ TEST_F(Program, AFleetWithAFailureEndsWithExitEight) {
     EXPECT_EQ(r.code, 8);
     EXPECT_TRUE(flashed_release(rel(), good_dump, kDemo));
     EXPECT_EQ(r.out.size(), 3);  // the summary
+}
+
+TEST_F(Program, SkipCurrentLeavesAProjectorOnTheReleaseAlone) {
+    Sim current(port(1), {"--version", "0105"});
+    Sim older(port(2), {"--state", "standby"});
+    ASSERT_TRUE(current.ready() && older.ready());
+    const ProgramResult fleet = run({"--yes", "--skip-current", "--report", "-", "--port", port(1), "--port", port(2),
+                                     "--dir", rel(), "DEMO.PJV"});
+    EXPECT_EQ(fleet.code, 0);
+    const QString left = "The projector already runs version 01.05; it was left as it was.";
+    EXPECT_EQ(reported(fleet), (std::map<QString, QString>{{port(1), "current 0 " + left}, {port(2), "uploaded 0 " + kSuccess}}));
+    // One port alone is identified too, and is asked nothing.
+    const ProgramResult single = run({"--skip-current", "--port", port(1), "--dir", rel(), "DEMO.PJV"});
+    EXPECT_EQ(single.code, 0);
+    EXPECT_EQ(single.err, (QStringList{"Searching for devices...", left}));
+    const QByteArray log = current.log();
+    EXPECT_EQ(log.count("cmd I"), 2);
+    EXPECT_FALSE(log.contains("cmd Q") || log.contains("cmd S") || log.contains("cmd U")) << log.toStdString();
+}
+
+TEST_F(Program, VerifyWaitsForTheRestartAndComparesTheVersion) {
+    Sim back(port(1), {"--state", "standby", "--restart", "1"});
+    Sim keeps(port(2), {"--state", "standby", "--restart", "1", "--fault", "keep-version"});
+    Sim gone(port(3), {"--state", "standby", "--restart", "60"});
+    ASSERT_TRUE(back.ready() && keeps.ready() && gone.ready());
+    const QStringList wait = {"--yes", "--dir", rel(), "--test-poll-interval-ms", "200", "--test-read-timeout-ms", "300"};
+    const ProgramResult fleet =
+        run(wait + QStringList{"--verify", "20", "--report", "-", "--port", port(1), "--port", port(2), "DEMO.PJV"});
+    EXPECT_EQ(fleet.code, 8);
+    const QString wrong = "The projector runs version 01.00 after the upload, not version %1 of the release.";
+    EXPECT_EQ(reported(fleet), (std::map<QString, QString>{{port(1), "verified 0 The projector restarted on version 01.05."},
+                                                           {port(2), "not-verified 11 " + wrong.arg("01.05")}}));
+    EXPECT_TRUE(keeps.log().contains("bytes ignored (restarting)"));
+    const struct {
+        QString port, verify, last;
+    } singles[] = {
+        {port(2), "--verify=20", wrong.arg("02.00")},
+        {port(3), "--verify=1", "The projector did not answer within 1 second after the upload."},
+    };
+    for (const auto& c : singles) {
+        const ProgramResult r = run(wait + QStringList{c.verify, "--port", c.port, "small.pjv"});
+        EXPECT_EQ(r.code, 11);
+        EXPECT_EQ(r.err.value(r.err.size() - 1), c.last);
+    }
 }
 
 }  // namespace

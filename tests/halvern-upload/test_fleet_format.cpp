@@ -6,6 +6,7 @@
 #include "halvern-upload/Console.h"
 #include "halvern-upload/FleetFormat.h"
 #include "halvern-upload/PortIdentity.h"
+#include "halvern-upload/Restart.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
 
 #include <gtest/gtest.h>
@@ -108,6 +109,37 @@ TEST(FleetFormat, SummaryAndExitStatus) {
     EXPECT_EQ(fleet_exit_code({a, a}), 0);
     EXPECT_EQ(fleet_exit_code({a, b}), 8);
     EXPECT_EQ(fleet_exit_code({}), 8);
+}
+
+TEST(FleetFormat, OutcomesOfTheVersionChecks) {
+    const struct {
+        Outcome outcome;
+        bool stopped;
+        QString name;
+        int exit;
+    } cases[] = {
+        {Outcome::Current, false, "current", 0},
+        {Outcome::Verified, true, "verified", 0},
+        {Outcome::WrongVersion, false, "not-verified", 11},
+        {Outcome::NoRestart, true, "not-verified", 11},  // the wait for the restart stopped on request
+        {Outcome::TransferFailed, true, "cancelled", 6},
+    };
+    for (const auto& c : cases) {
+        PortOutcome o;
+        o.outcome = c.outcome;
+        o.stopped = c.stopped;
+        EXPECT_EQ(outcome_name(o), c.name);
+        EXPECT_EQ(exit_status(c.outcome), c.exit);
+        EXPECT_EQ(status_icon(c.outcome), c.exit == 0 ? 1 : 3);
+        EXPECT_EQ(fleet_exit_code({PortOutcome{}, o}), c.exit == 0 ? 0 : 8);
+    }
+    // The version a projector shows against the release's line, both as shown.
+    const struct {
+        QString shown, release;
+        bool same;
+    } versions[] = {{"01.05", "01.05", true}, {"01.50", "01.05", false}, {"1.05", "01.05", false},
+                    {"AB.CD", "AB.CD", true}, {"", "", false}};
+    for (const auto& v : versions) EXPECT_EQ(runs_release(v.shown, v.release), v.same) << v.shown.toStdString();
 }
 
 // The table on a terminal: each block is drawn over the last one, a line in between starts a
