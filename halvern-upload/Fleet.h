@@ -1,7 +1,9 @@
 #pragma once
 // One release into the projectors of one or more ports. Every port runs the same road: the
-// device search first when it is one of several (normal mode), then the upload, each with its
-// own application state, port map, device library, connection and handle.
+// device search first when it is one of several (normal mode) or with --skip-current (a
+// projector already on the release ends there), then the upload, and with --verify the wait
+// for the restart; each port with its own application state, port map, device library,
+// connection and handle.
 //
 // One port runs on the main thread and keeps the single upload's form: its boxes, questions
 // and status lines on standard error as they come, the progress line, Ctrl-C asking before it
@@ -31,8 +33,9 @@ struct FleetJob {
 };
 
 // Runs the upload on every port and returns the exit status: for one port that of its
-// outcome; for several 0 when every projector confirmed its upload, 7 when the fleet's
-// confirmation was declined, otherwise 8.
+// outcome; for several 0 when every projector confirmed its upload (came back on the release
+// with --verify, or was on it already with --skip-current), 7 when the fleet's confirmation
+// was declined, otherwise 8.
 //
 // Stops on request: Ctrl-C asks once for the fleet while any projector is in its transfer
 // (on Yes every projector not yet in upload mode is left as it is, outcome stopped, and the
@@ -40,7 +43,9 @@ struct FleetJob {
 // stops every port at once before that. SIGTERM is the safe stop: no projector enters upload
 // mode any more, the transfers under way finish; a second SIGTERM stops them too. SIGHUP: the
 // run goes on without its terminal. While any question of the fleet waits for its answer no
-// projector is put into upload mode; everything else goes on.
+// projector is put into upload mode; everything else goes on. A port waiting for its
+// projector to restart (--verify) is past its transfer: every stop ends that wait, outcome
+// not-verified.
 int run_fleet(const Options& options, const FleetJob& job, Environment& env);
 
 // The fleet's own questions with their answers, in the order asked, as the run's one record
