@@ -172,6 +172,7 @@ bool FrameLayer::read_again() {
 struct FrameLayer::Phase {
     std::function<bool(std::int16_t sequence)> transmit;
     const QString& not_sent;  // the box when the frame cannot be transmitted
+    QString name;             // for the retry observer
     // Data frames: a frame with another sequence byte has the same frame sent again (counter
     // unchanged). Begin and end frames: it is passed over and the next frame read.
     bool resend_on_mismatch = false;
@@ -189,6 +190,7 @@ bool FrameLayer::transmit_until_acknowledged(const Phase& phase) {
     std::int64_t deadline = now() + timeout;
     bool delivered = false;
     std::int16_t counter = 0;
+    int transmissions = 1;
     if (!phase.transmit(counter)) {
         reporter_.message_box(phase.not_sent);
         return false;
@@ -213,6 +215,7 @@ bool FrameLayer::transmit_until_acknowledged(const Phase& phase) {
             deadline = now() + timeout;
         }
         if (next_counter) ++counter;
+        if (retry_observer_) retry_observer_(phase.name, ++transmissions);
         if (!phase.transmit(counter)) {
             reporter_.message_box(phase.not_sent);
             return delivered;
@@ -231,7 +234,7 @@ bool FrameLayer::send_message() {
     }
 
     const Phase begin{[&](std::int16_t sequence) { return send_command_frame(kBeginFrame, kTransmission, sequence); },
-                      kCommandNotSent};
+                      kCommandNotSent, QStringLiteral("begin frame")};
     if (!transmit_until_acknowledged(begin)) return false;
 
     std::int64_t first = 0;
@@ -243,14 +246,14 @@ bool FrameLayer::send_message() {
                                                     static_cast<std::int32_t>(frames), static_cast<std::int32_t>(n),
                                                     sequence);
                          },
-                         kDataNotSent, true};
+                         kDataNotSent, QStringLiteral("data frame %1 of %2").arg(n).arg(frames), true};
         if (!transmit_until_acknowledged(data)) return false;
         first = last + 1;
     }
 
     // The end frame goes out with sequence byte 0 first, like every phase.
     const Phase end{[&](std::int16_t sequence) { return send_command_frame(kEndFrame, kTransmission, sequence); },
-                    kCommandNotSent, false, true};
+                    kCommandNotSent, QStringLiteral("end frame"), false, true};
     return transmit_until_acknowledged(end);
 }
 
