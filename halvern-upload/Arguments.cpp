@@ -255,8 +255,9 @@ ParsedArguments parse_arguments(const QStringList& given) {
 QString usage_text() {
     return QStringLiteral(
         "usage: halvern-upload [-p NAME]... [--ports FILE] [--retry-failed REPORT] [--baud N]\n"
-        "                      [-d WORKDIR] [-y] [--emergency] [--skip-current] [--verify [SECONDS]]\n"
-        "                      [--jobs N] [--report FILE] [-q | -v] [--log-dir DIR] RELEASE\n"
+        "                      [-d WORKDIR] [-y] [--emergency] [--skip-current]\n"
+        "                      [--verify [SECONDS]] [--jobs N] [--report FILE] [-q | -v]\n"
+        "                      [--log-dir DIR] RELEASE\n"
         "       halvern-upload [-p NAME]... [--ports FILE] [--baud N] [--report FILE] [-q | -v]\n"
         "                      [--log-dir DIR] --find | --status\n"
         "       halvern-upload [-d WORKDIR] --list\n"

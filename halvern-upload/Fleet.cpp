@@ -221,15 +221,16 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
 
     const PortResult result = run_port(road);
     interrupt::set_guarded(false);
-    // -q: how the upload ended is its summary, even when it is a success.
-    for (auto m = chain.messages.rbegin(); quiet && m != chain.messages.rend(); ++m) {
-        if (m->kind != Message::Status || m->text.isEmpty()) continue;
-        if (m->icon == 1) console.line(box_line(m->text));
-        break;
-    }
 
     PortOutcome o = outcome_of(road.port, job, env.settings);
     o.outcome = stopped_or(result.outcome, interrupt::terminations() > 0, library.in_upload_mode());
+    // -q: the status line that says the upload succeeded is its summary; a failure has been
+    // shown already.
+    if (quiet && exit_status(o.outcome) == kExitOk) {
+        const std::vector<Message> shown = shown_messages(chain.messages);
+        if (!shown.empty() && shown.back().kind == Message::Status && shown.back().icon == 1)
+            console.line(box_line(shown.back().text));
+    }
     o.messages = shown_messages(chain.messages);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
     detail(QStringLiteral("outcome %1").arg(outcome_name(o)));
@@ -720,6 +721,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     TerminalReporter asker(console, answers, nullptr);
     const bool confirmed = asker.question(confirmation);
     questions.asked.push_back({Message::Question, confirmation, 0, confirmed});
+    for (const auto& p : ports)
+        if (p->log) p->log->line(message_line(questions.asked.back()));
     if (!confirmed) {
         for (const auto& p : ports) {
             p->outcome.outcome = Outcome::Declined;
