@@ -76,7 +76,8 @@ bool takes_value(const QString& name) {
 
 // The argument after this one is this one's value: "--port NAME", "-p NAME", "-yp NAME".
 bool value_follows(const QString& argument) {
-    if (argument.startsWith(QLatin1String("--"))) return !argument.contains(QLatin1Char('=')) && takes_value(argument.mid(2));
+    if (argument.startsWith(QLatin1String("--")))
+        return !argument.contains(QLatin1Char('=')) && takes_value(argument.mid(2));
     if (!argument.startsWith(QLatin1Char('-'))) return false;
     // Short options run together: the first that takes a value takes the rest, or the next argument.
     for (qsizetype k = 1; k < argument.size(); ++k)

@@ -440,9 +440,11 @@ public:
         fleet_.note(port_, message_line({Message::Box, text}), Shown::Failure);
     }
     bool question(const QString&, const QString&) override { return false; }
-    bool ask(Question which, const QString& text, const QString&) override {
-        const bool yes = which == Question::ConfirmUpload || fleet_.power_off(port_);
-        fleet_.note(port_, message_line({Message::Question, text, 0, yes}), Shown::Detail);
+    bool ask(Question which, const QString&, const QString&) override {
+        if (which == Question::ConfirmUpload) return true;
+        const bool yes = fleet_.power_off(port_);
+        fleet_.note(port_, QStringLiteral("The fleet's power-off question was answered %1.").arg(yes ? "Yes" : "No"),
+                    Shown::Detail);
         return yes;
     }
     void show_status(int icon, const QString& text) override {
