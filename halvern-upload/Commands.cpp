@@ -166,17 +166,11 @@ int query(const Options& options, Environment& env, Body body) {
     PortLogs logs;
     if (!open_logs(options, {settings.port_name}, nullptr, logs, env.console)) return kExitReportFailed;
     PortLog* log = logs.of(settings.port_name);
-    auto logged = [&](const QString& text) {
-        if (log) log->line(text);
-    };
+    const auto logged = port_detail(log, nullptr);  // the log only
     const std::unique_ptr<DeviceLibrary> device = env.make_library(PortMap::read(env.settings));
     GuardedLibrary library(*device);
     library.forced_read_timeout_ms = options.read_timeout_ms;
-    library.trace = [&](const QString& text) {
-        logged(text);
-        if (options.verbosity == Options::Verbosity::Verbose)
-            env.console.line(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz ")) + text);
-    };
+    library.trace = port_detail(log, options.verbosity == Options::Verbosity::Verbose ? &env.console : nullptr);
     AppState state = state_for(settings);
     TerminalReporter terminal(env.console, Answers::No, nullptr);
     terminal.quiet = options.verbosity == Options::Verbosity::Quiet;
@@ -184,12 +178,13 @@ int query(const Options& options, Environment& env, Body body) {
     SerialConnection connection(library, state, reporter);
     const RoadResult result = body(connection, reporter);
     say_why_the_port_did_not_open(env.console, library);
+    // The power state is the result of --status: standard output gets it too.
+    if (result.outcome == Outcome::StatusRead) env.console.out(result.status_line()->text);
+    // A log that could not be written says so last, like the report.
     if (!logs.close()) {
         env.console.line(kProgram + QStringLiteral(": ") + logs.error());
         return kExitReportFailed;
     }
-    // The power state is the result of --status: standard output gets it too.
-    if (result.outcome == Outcome::StatusRead) env.console.out(result.status_line()->text);
     return exit_status(result.outcome);
 }
 

@@ -42,11 +42,6 @@ struct RunClock {
         const QTime t = clock_.time_of_day ? clock_.time_of_day() : QTime::currentTime();
         return t.toString(QStringLiteral("HH:mm:ss"));
     }
-    // To the millisecond: the stamp of the lines of -v.
-    QString precise_time_of_day() const {
-        const QTime t = clock_.time_of_day ? clock_.time_of_day() : QTime::currentTime();
-        return t.toString(QStringLiteral("HH:mm:ss.zzz"));
-    }
     std::int64_t milliseconds() const { return clock_.milliseconds ? clock_.milliseconds() : monotonic_.elapsed(); }
 
 private:
@@ -179,13 +174,9 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     // port's log gets everything.
     PortLog* log = job.logs ? job.logs->of(job.ports.first()) : nullptr;
     const bool quiet = options.verbosity == Options::Verbosity::Quiet;
-    auto logged = [log](const QString& text) {
-        if (log) log->line(text);
-    };
-    auto detail = [&](const QString& text) {
-        logged(text);
-        if (options.verbosity == Options::Verbosity::Verbose) console.line(clock.precise_time_of_day() + ' ' + text);
-    };
+    const auto logged = port_detail(log, nullptr);  // the log only
+    const auto detail =
+        port_detail(log, options.verbosity == Options::Verbosity::Verbose ? &console : nullptr, env.clock.time_of_day);
     library.trace = detail;
     TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
     reporter.quiet = quiet;

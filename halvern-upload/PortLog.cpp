@@ -88,6 +88,15 @@ bool PortLogs::close() {
     return error_.isEmpty();
 }
 
+std::function<void(const QString&)> port_detail(PortLog* log, Console* verbose, std::function<QTime()> time_of_day) {
+    return [=](const QString& text) {
+        if (log) log->line(text);
+        if (!verbose) return;
+        const QTime now = time_of_day ? time_of_day() : QTime::currentTime();
+        verbose->line(now.toString(QStringLiteral("HH:mm:ss.zzz ")) + text);
+    };
+}
+
 void TracingReporter::message_box(const QString& text, const QString& caption) {
     trace_(message_line({Message::Box, text}));
     face_.message_box(text, caption);

@@ -5,10 +5,12 @@
 // start or run id, ports in their name.
 
 #include "common/Reporter.h"
+#include "halvern-upload/Console.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QTime>
 
 #include <functional>
 #include <map>
@@ -66,6 +68,11 @@ private:
     std::map<QString, std::unique_ptr<PortLog>> logs_;
     QString error_;
 };
+
+// Where the detail of one port goes (device steps, retries, phase changes): its log, when it
+// has one, and with -v (verbose not null) a line on standard error that starts with the time
+// of day to the millisecond (time_of_day; the system's clock when empty).
+std::function<void(const QString&)> port_detail(PortLog* log, Console* verbose, std::function<QTime()> time_of_day = {});
 
 // Tells trace of every box, question (with its answer) and status line, as the report words
 // them, and passes each on to the face.
