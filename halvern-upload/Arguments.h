@@ -46,7 +46,10 @@ struct ParsedArguments {
     QString error;                   // what is wrong with it, one line
 };
 
-// arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE".
+// arguments without the program name. Accepts "--opt VALUE" and "--opt=VALUE", the short
+// forms -p, -d, -y, -q, -v and -h ("-p NAME", "-pNAME", "-yq"), and "--verify" with or
+// without SECONDS. On a wrong line error says what is wrong in one line ("unknown option
+// --force", "--port needs a value", "-q and -v do not go together").
 ParsedArguments parse_arguments(const QStringList& arguments);
 
 // A port name as --port takes it: COM1 to COM4 (in capitals), a device path (anything with a

@@ -9,6 +9,7 @@
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
+#include "halvern-upload/PortLog.h"
 #include "halvern-upload/Report.h"
 #include "halvern-upload/TerminalReporter.h"
 #include "image/FileLookup.h"
@@ -22,6 +23,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 
 namespace halvern::cli {
 
@@ -34,6 +36,17 @@ const QString kProgram = QStringLiteral("halvern-upload");
 void say_why_the_port_did_not_open(Console& console, const DeviceLibrary& library) {
     const QString why = library.open_failure();
     if (!why.isEmpty()) console.line(kProgram + QStringLiteral(": ") + why);
+}
+
+// --log-dir: one log per port, made before any port is touched; false (said) when one cannot be.
+bool open_logs(const Options& options, const QStringList& ports, const Report* report, PortLogs& logs,
+               Console& console) {
+    if (!options.log_dir) return true;
+    // The logs of a run carry the run id of its report lines.
+    const QString run = report ? report->run() : QUuid::createUuid().toString(QUuid::WithoutBraces);
+    if (logs.open(*options.log_dir, ports, run)) return true;
+    console.line(kProgram + QStringLiteral(": ") + logs.error());
+    return false;
 }
 
 AppState state_for(const RunSettings& settings) {
@@ -102,16 +115,22 @@ int upload(const Options& options, Environment& env) {
             return kExitReportFailed;
         }
     }
+    PortLogs logs;
+    if (!open_logs(options, *ports, report.get(), logs, console)) return kExitReportFailed;
     const std::optional<ReleaseFile> release = release_of(options, settings, console);
     if (!release) return kExitBadArguments;
     // The whole release (the version control file and every NAME.mot) is checked before the
     // port opens, so that a bad file never leaves the projector in upload mode and nothing of
     // a damaged release reaches it.
     if (!release_passes_check(*release, console, false)) return kExitBadArguments;
-    const int status = run_fleet(options, FleetJob{settings, *release, *ports, report.get()}, env);
+    const int status = run_fleet(options, FleetJob{settings, *release, *ports, report.get(), &logs}, env);
     // A run whose record is incomplete says so last, whatever the projectors came to.
     if (report && !report->close()) {
         console.line(kProgram + QStringLiteral(": ") + report->error());
+        return kExitReportFailed;
+    }
+    if (!logs.close()) {
+        console.line(kProgram + QStringLiteral(": ") + logs.error());
         return kExitReportFailed;
     }
     return status;
@@ -144,16 +163,28 @@ private:
 template <typename Body>
 int query(const Options& options, Environment& env, Body body) {
     const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    PortLogs logs;
+    if (!open_logs(options, {settings.port_name}, nullptr, logs, env.console)) return kExitReportFailed;
+    PortLog* log = logs.of(settings.port_name);
+    const auto logged = port_detail(log, nullptr);  // the log only
     const std::unique_ptr<DeviceLibrary> device = env.make_library(PortMap::read(env.settings));
     GuardedLibrary library(*device);
     library.forced_read_timeout_ms = options.read_timeout_ms;
+    library.trace = port_detail(log, options.verbosity == Options::Verbosity::Verbose ? &env.console : nullptr);
     AppState state = state_for(settings);
-    TerminalReporter reporter(env.console, Answers::No, nullptr);
+    TerminalReporter terminal(env.console, Answers::No, nullptr);
+    terminal.quiet = options.verbosity == Options::Verbosity::Quiet;
+    TracingReporter reporter(terminal, logged);
     SerialConnection connection(library, state, reporter);
     const RoadResult result = body(connection, reporter);
     say_why_the_port_did_not_open(env.console, library);
     // The power state is the result of --status: standard output gets it too.
     if (result.outcome == Outcome::StatusRead) env.console.out(result.status_line()->text);
+    // A log that could not be written says so last, like the report.
+    if (!logs.close()) {
+        env.console.line(kProgram + QStringLiteral(": ") + logs.error());
+        return kExitReportFailed;
+    }
     return exit_status(result.outcome);
 }
 

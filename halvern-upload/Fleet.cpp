@@ -5,6 +5,7 @@
 #include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
+#include "halvern-upload/PortLog.h"
 #include "halvern-upload/ProgressFormat.h"
 #include "halvern-upload/Restart.h"
 #include "halvern-upload/TerminalReporter.h"
@@ -63,6 +64,8 @@ struct PortRoad {
     RestartFace restart;     // --verify: the wait for the projector to come back
     // Before the upload, with the model and version the search found (empty without a search).
     std::function<void(const QString& model, const QString& version)> before_upload = [](const QString&, const QString&) {};
+    // The detail of the port's road (a frame sent again): its log and -v.
+    std::function<void(const QString&)> detail = [](const QString&) {};
 };
 
 struct PortResult {
@@ -111,6 +114,9 @@ PortResult run_port(const PortRoad& road) {
     request.version_file = road.job.release.path;
     request.working_directory = road.job.release.working_directory;
     request.emergency = road.options.emergency;
+    request.retried = [&](const QString& frame, int transmission) {
+        road.detail(QStringLiteral("%1 sent again (transmission %2)").arg(frame).arg(transmission));
+    };
     const int interval = road.options.poll_interval_ms.value_or(5000);
     request.wait_for_cool_down = [&] {
         CoolDownWait wait(road.library, state, road.chain);
@@ -162,9 +168,21 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     GuardedLibrary library(*device);
     library.forced_read_timeout_ms = options.read_timeout_ms;
     library.guard_from_open = options.emergency;
+    // -q shows only questions and failures; -v adds every step and retry with its time; the
+    // port's log gets everything.
+    PortLog* log = job.logs ? job.logs->of(job.ports.first()) : nullptr;
+    const bool quiet = options.verbosity == Options::Verbosity::Quiet;
+    const auto logged = port_detail(log, nullptr);  // the log only
+    const auto detail =
+        port_detail(log, options.verbosity == Options::Verbosity::Verbose ? &console : nullptr, env.clock.time_of_day);
+    library.trace = detail;
     TerminalReporter reporter(console, answers_for(options.yes, console.input_is_terminal()), &library);
+    reporter.quiet = quiet;
+    TracingReporter traced(reporter, logged);
     TerminalProgress view(console, library);
-    MessageChain chain(reporter);
+    view.quiet = quiet;
+    view.trace = logged;
+    MessageChain chain(traced);
     // A service stop (SIGTERM) keeps the projector out of upload mode; a second one stops the
     // transfer after its current frame.
     library.reporter = &chain;
@@ -172,16 +190,21 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
     library.stop_transfer = [] { return interrupt::terminations() > 1; };
 
     PortRoad road{options, job, job.ports.first(), library, chain, view};
+    road.detail = detail;
     // The cool-down window without a window: the explanation, the remaining time at every
     // reading, a poll every interval, Ctrl-C for Cancel.
     bool guarded_before = false;
+    auto cool_down_line = [&](const QString& text) {
+        logged(text);
+        if (!quiet) console.line(text);
+    };
     road.cool_down.begins = [&] {
         guarded_before = interrupt::guarded();
         interrupt::set_guarded(true);
         interrupt::take();  // a Ctrl-C from before the wait is not a Cancel
-        console.line(kCoolDownExplanation);
+        cool_down_line(kCoolDownExplanation);
     };
-    road.cool_down.shown = [&](const CoolDownDisplay& d) { console.line(remaining_line(d)); };
+    road.cool_down.shown = [&](const CoolDownDisplay& d) { cool_down_line(remaining_line(d)); };
     road.cool_down.sleep = [](int ms) { return interrupt::wait(ms, true) || interrupt::terminations() > 0; };
     road.cool_down.ends = [&] { interrupt::set_guarded(guarded_before); };
     // The wait for the restart: Ctrl-C or SIGTERM ends it.
@@ -196,8 +219,16 @@ int run_single(const Options& options, const FleetJob& job, Environment& env) {
 
     PortOutcome o = outcome_of(road.port, job, env.settings);
     o.outcome = stopped_or(result.outcome, interrupt::terminations() > 0, library.in_upload_mode());
+    // -q: the status line that says the upload succeeded is its summary; a failure has been
+    // shown already.
+    if (quiet && exit_status(o.outcome) == kExitOk) {
+        const std::vector<Message> shown = shown_messages(chain.messages);
+        if (!shown.empty() && shown.back().kind == Message::Status && shown.back().icon == 1)
+            console.line(box_line(shown.back().text));
+    }
     o.messages = shown_messages(chain.messages);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
+    detail(QStringLiteral("outcome %1").arg(outcome_name(o)));
     write_report(job.report, o);
     return exit_status(o.outcome);
 }
@@ -215,7 +246,14 @@ struct Port {
     bool finished = false;
     bool reported = false;       // its report line is written
     PortOutcome outcome;
+    PortLog* log = nullptr;      // --log-dir
 };
+
+// What a line of a fleet's port is, for -q and -v: a failure (a box, a status line that is
+// not green) is always shown, the ordinary lines (progress, cool-down, green status lines)
+// not with -q, the detail (phase changes, device steps, retries) only with -v. The port's
+// log gets them all.
+enum class Shown { Failure, Ordinary, Detail };
 
 // How far a stop on request goes: none; the safe stop (no projector passes the safe point
 // any more, and those before it end their road); and the whole stop (the transfers under way
@@ -224,8 +262,11 @@ enum StopLevel { kGoOn = 0, kSafeStop = 1, kStopAll = 2 };
 
 class Fleet {
 public:
-    Fleet(bool plain, bool ask_power_off, const RunClock& clock)
-        : plain_(plain), ask_power_off_(ask_power_off), clock_(clock) {}
+    Fleet(bool plain, bool ask_power_off, const RunClock& clock, Options::Verbosity verbosity)
+        : plain_(plain), ask_power_off_(ask_power_off), clock_(clock),
+          shown_(verbosity == Options::Verbosity::Quiet     ? Shown::Failure
+                 : verbosity == Options::Verbosity::Verbose ? Shown::Detail
+                                                            : Shown::Ordinary) {}
 
     std::mutex mutex;
     std::condition_variable changed;  // a port may go on: an answer, a closed question or a stop
@@ -235,17 +276,25 @@ public:
     std::atomic<int> stop_level{kGoOn};
 
     // A line of the port for the plain output (a message, the cool-down time, progress).
-    void note(Port& port, const QString& text) {
+    void note(Port& port, const QString& text, Shown shown = Shown::Ordinary) {
         std::lock_guard lock(mutex);
-        note_locked(port, text);
+        note_locked(port, text, shown);
     }
     template <typename Change>
     void update(Port& port, Change change) {
         std::lock_guard lock(mutex);
+        const Phase before = port.row.phase;
         change(port);
+        if (port.row.phase != before) note_locked(port, phase_text(port.row), Shown::Detail);
     }
     void set_phase(Port& port, Phase phase) {
         update(port, [&](Port& p) { p.row.phase = phase; });
+    }
+    // With the mutex held: a phase change is a line of the port (-v, its log).
+    void set_phase_locked(Port& port, Phase phase) {
+        if (port.row.phase == phase) return;
+        port.row.phase = phase;
+        note_locked(port, phase_text(port.row), Shown::Detail);
     }
     // Raises the stop (never lowers it) and lets every waiting port see it.
     void stop(StopLevel level) {
@@ -268,11 +317,11 @@ public:
         port.settled = true;
         port.asking = true;
         ++asking_;
-        port.row.phase = Phase::Asking;
+        set_phase_locked(port, Phase::Asking);
         changed.wait(lock, [&] { return power_off_answer.has_value() || stopping(port); });
         port.asking = false;
         --asking_;
-        port.row.phase = Phase::Preparing;
+        set_phase_locked(port, Phase::Preparing);
         port.cut = port.cut || stopping(port);
         return power_off_answer.value_or(false) && !stopping(port);
     }
@@ -283,10 +332,10 @@ public:
     bool enter_upload_mode(Port& port) {
         std::unique_lock lock(mutex);
         if (question_waits() && !stopping(port)) {
-            port.row.phase = Phase::Asking;
+            set_phase_locked(port, Phase::Asking);
             note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
             changed.wait(lock, [&] { return !question_waits() || stopping(port); });
-            port.row.phase = Phase::Preparing;
+            set_phase_locked(port, Phase::Preparing);
         }
         if (stopping(port)) return false;
         port.transferring = true;
@@ -298,7 +347,7 @@ public:
     void begin_verifying(Port& port) {
         std::lock_guard lock(mutex);
         port.verifying = true;
-        port.row.phase = Phase::Verifying;
+        set_phase_locked(port, Phase::Verifying);
         changed.notify_all();
     }
 
@@ -313,12 +362,15 @@ public:
 private:
     // A question of the fleet is open, or a port waits for the power-off question to be asked.
     bool question_waits() const { return question_open || (asking_ > 0 && !power_off_answer); }
-    void note_locked(Port& port, const QString& text) {
-        if (plain_) plain_lines.push_back(plain_line(port.name, clock_.time_of_day(), text));
+    void note_locked(Port& port, const QString& text, Shown shown = Shown::Ordinary) {
+        if (port.log) port.log->line(text);
+        if (plain_ && shown <= shown_) plain_lines.push_back(plain_line(port.name, clock_.time_of_day(), text));
     }
+
     bool plain_;
     bool ask_power_off_;
     const RunClock& clock_;
+    Shown shown_;
     int asking_ = 0;
 };
 
@@ -390,13 +442,20 @@ class FleetReporter : public Reporter {
 public:
     FleetReporter(Fleet& fleet, Port& port) : fleet_(fleet), port_(port) {}
 
-    void message_box(const QString& text, const QString&) override { fleet_.note(port_, message_line({Message::Box, text})); }
+    void message_box(const QString& text, const QString&) override {
+        fleet_.note(port_, message_line({Message::Box, text}), Shown::Failure);
+    }
     bool question(const QString&, const QString&) override { return false; }
     bool ask(Question which, const QString&, const QString&) override {
-        return which == Question::ConfirmUpload || fleet_.power_off(port_);
+        if (which == Question::ConfirmUpload) return true;
+        const bool yes = fleet_.power_off(port_);
+        fleet_.note(port_, QStringLiteral("The fleet's power-off question was answered %1.").arg(yes ? "Yes" : "No"),
+                    Shown::Detail);
+        return yes;
     }
     void show_status(int icon, const QString& text) override {
-        if (!text.isEmpty()) fleet_.note(port_, message_line({Message::Status, text, icon}));
+        if (!text.isEmpty())
+            fleet_.note(port_, message_line({Message::Status, text, icon}), icon == 1 ? Shown::Ordinary : Shown::Failure);
     }
     // Ctrl-C is the main thread's; a stop reaches the port through its library.
     void yield() override {}
@@ -490,8 +549,10 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     guarded.stop_before_upload_mode = [&] { return fleet.stopping(port); };
     guarded.enter_upload_mode = [&] { return fleet.enter_upload_mode(port); };
     guarded.stop_transfer = [&] { return fleet.stopping(port); };
+    guarded.trace = [&](const QString& text) { fleet.note(port, text, Shown::Detail); };
 
     PortRoad road{options, job, port.name, library, chain, view, !options.emergency};
+    road.detail = guarded.trace;
     road.before_upload = [&](const QString& model, const QString& version) {
         fleet.update(port, [&](Port& p) {
             p.row.model = model;
@@ -531,7 +592,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     o.messages = shown_messages(chain.messages, false);
     o.seconds = static_cast<double>(clock.milliseconds() - start) / 1000.0;
     port.row.message = exit_status(o.outcome) == kExitOk ? QString() : innermost_message(o.messages);
-    port.row.phase = final_phase(o);
+    fleet.set_phase_locked(port, final_phase(o));
     port.settled = true;
     port.finished = true;
 }
@@ -627,7 +688,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
 
     Console& console = env.console;
     // A table redrawn in place where the terminal can move the cursor back; plain lines elsewhere.
-    const bool terminal = console.can_redraw();
+    // -q and -v show no table: -q only questions, failures and the summary, -v every line.
+    const bool terminal = console.can_redraw() && options.verbosity == Options::Verbosity::Normal;
     const Answers answers = answers_for(options.yes, console.input_is_terminal());
     const RunClock clock(env.clock);
 
@@ -637,6 +699,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         port->name = name;
         port->row.port = name;
         port->outcome = outcome_of(name, job, env.settings);
+        port->log = job.logs ? job.logs->of(name) : nullptr;
         ports.push_back(std::move(port));
     }
     auto report = [&](Port& port) {
@@ -670,6 +733,8 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     TerminalReporter asker(console, answers, nullptr);
     const bool confirmed = asker.question(confirmation);
     questions.asked.push_back({Message::Question, confirmation, 0, confirmed});
+    for (const auto& p : ports)
+        if (p->log) p->log->line(message_line(questions.asked.back()));
     if (!confirmed) {
         for (const auto& p : ports) {
             p->outcome.outcome = Outcome::Declined;
@@ -680,7 +745,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         return kExitDeclined;
     }
 
-    Fleet fleet(!terminal, answers != Answers::Yes, clock);
+    Fleet fleet(!terminal, answers != Answers::Yes, clock, options.verbosity);
     const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);

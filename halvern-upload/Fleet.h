@@ -25,11 +25,14 @@
 
 namespace halvern::cli {
 
+class PortLogs;
+
 struct FleetJob {
     RunSettings settings;    // the port name is each port's own
     ReleaseFile release;     // checked already
     QStringList ports;       // one or more, each reaching a device of its own
     Report* report = nullptr; // --report, open: one line per port
+    const PortLogs* logs = nullptr; // --log-dir, open: one log per port
 };
 
 // Runs the upload on every port and returns the exit status: for one port that of its

@@ -35,6 +35,9 @@ public:
     std::function<bool()> stop_transfer = [] { return false; };
     // Where "Stopped on request." is said, once, when a call is first refused.
     Reporter* reporter = nullptr;
+    // Told of every step the projector is asked to take and what it answered ("status query:
+    // result 0, device status 2"): the port's log and -v. Nothing by default.
+    std::function<void(const QString&)> trace;
 
     // From now on send_data fails without writing anything.
     void stop() { stopped_ = true; }
@@ -47,16 +50,17 @@ public:
 
     std::int32_t init_port_timeouts(std::int32_t& handle, const char* port_name, std::int32_t baud_rate,
                                     std::int32_t timeout_ms) override;
-    std::int32_t close_port(std::int32_t handle) override { return inner_.close_port(handle); }
+    std::int32_t close_port(std::int32_t handle) override { return traced("close port", inner_.close_port(handle)); }
     std::int32_t query_upload_status(std::int32_t handle, DeviceReply& reply) override {
-        return refused() ? kStoppedOnRequest : inner_.query_upload_status(handle, reply);
+        return traced("status query", refused() ? kStoppedOnRequest : inner_.query_upload_status(handle, reply), &reply);
     }
     std::int32_t request_standby_mode(std::int32_t handle, DeviceReply& reply) override {
-        return refused() ? kStoppedOnRequest : inner_.request_standby_mode(handle, reply);
+        return traced("standby request", refused() ? kStoppedOnRequest : inner_.request_standby_mode(handle, reply),
+                      &reply);
     }
     std::int32_t request_upload_mode(std::int32_t handle, DeviceReply& reply) override;
     std::int32_t get_proj_info(std::int32_t handle, DeviceReply& reply) override {
-        return refused() ? kStoppedOnRequest : inner_.get_proj_info(handle, reply);
+        return traced("identity query", refused() ? kStoppedOnRequest : inner_.get_proj_info(handle, reply));
     }
     std::int32_t send_data(std::int32_t handle, std::span<const std::uint8_t> frame, std::int32_t& out) override;
     std::int32_t get_data(std::int32_t handle, std::span<std::uint8_t> buffer, std::int32_t& out) override {
@@ -69,6 +73,8 @@ public:
     static constexpr std::int32_t kStoppedOnRequest = 1223;
 
 private:
+    // Tells trace of the step and its result (with the device status byte of a reply); result back.
+    std::int32_t traced(const char* step, std::int32_t result, const DeviceReply* reply = nullptr) const;
     // True (and said once) when the call is not to reach the projector.
     bool refused();
     void refuse();

@@ -63,7 +63,8 @@ bool TerminalReporter::question(const QString& text, const QString&) {
     return prompt_answer(text, answers_);
 }
 
-void TerminalReporter::show_status(int, const QString& text) {
+void TerminalReporter::show_status(int icon, const QString& text) {
+    if (quiet && icon == 1) return;
     if (!text.isEmpty()) console_.line(box_line(text));
 }
 
@@ -105,7 +106,7 @@ void TerminalProgress::set_progress_maximum(float maximum) {
 }
 
 void TerminalProgress::show_progress() {
-    if (console_.error_is_terminal()) draw();
+    if (console_.error_is_terminal() && !quiet) draw();
 }
 
 void TerminalProgress::set_progress_value(float value) {
@@ -115,14 +116,15 @@ void TerminalProgress::set_progress_value(float value) {
 
 void TerminalProgress::draw() {
     const ProgressSample sample{value_, maximum_, library_.bytes_sent() - bytes_at_start_, clock_.elapsed()};
-    if (console_.error_is_terminal()) {
-        console_.redraw(progress_bar_line(sample, bar_width_));
-        return;
-    }
+    const bool bar = console_.error_is_terminal();
+    if (bar && !quiet) console_.redraw(progress_bar_line(sample, bar_width_));
+    if (bar && !trace) return;
     const int due = plain_line_due(printed_percent_, percent_done(sample));
     if (due < 0) return;
     printed_percent_ = due;
-    console_.line(progress_plain_line(sample));
+    const QString line = progress_plain_line(sample);
+    if (trace) trace(line);
+    if (!bar && !quiet) console_.line(line);
 }
 
 void TerminalProgress::close_progress() {

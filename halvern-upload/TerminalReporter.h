@@ -11,6 +11,8 @@
 
 #include <QElapsedTimer>
 
+#include <functional>
+
 #include <optional>
 
 namespace halvern::cli {
@@ -35,6 +37,9 @@ public:
     // library may be null (commands without a transfer).
     TerminalReporter(Console& console, Answers answers, GuardedLibrary* library);
 
+    // -q: the status lines of progress and success (icon 1) are not shown.
+    bool quiet = false;
+
     void message_box(const QString& text, const QString& caption = QString()) override;
     bool question(const QString& text, const QString& caption = QString()) override;
     void show_status(int icon, const QString& text) override;
@@ -58,6 +63,11 @@ private:
 class TerminalProgress : public UploadView {
 public:
     TerminalProgress(Console& console, const GuardedLibrary& library, int bar_width = 30);
+
+    // -q: nothing is drawn.
+    bool quiet = false;
+    // Told of the plain progress line every tenth, drawn or not (the port's log).
+    std::function<void(const QString&)> trace;
 
     void set_busy(bool) override {}
     void set_progress_maximum(float maximum) override;

@@ -172,6 +172,11 @@ bool FrameLayer::read_again() {
 struct FrameLayer::Phase {
     std::function<bool(std::int16_t sequence)> transmit;
     const QString& not_sent;  // the box when the frame cannot be transmitted
+    // For the retry observer: "begin frame", "end frame", or "data frame" with its number
+    // and the message's frame count.
+    QLatin1String name;
+    std::int64_t number = 0;
+    std::int64_t count = 0;
     // Data frames: a frame with another sequence byte has the same frame sent again (counter
     // unchanged). Begin and end frames: it is passed over and the next frame read.
     bool resend_on_mismatch = false;
@@ -189,6 +194,7 @@ bool FrameLayer::transmit_until_acknowledged(const Phase& phase) {
     std::int64_t deadline = now() + timeout;
     bool delivered = false;
     std::int16_t counter = 0;
+    int transmissions = 1;
     if (!phase.transmit(counter)) {
         reporter_.message_box(phase.not_sent);
         return false;
@@ -213,6 +219,10 @@ bool FrameLayer::transmit_until_acknowledged(const Phase& phase) {
             deadline = now() + timeout;
         }
         if (next_counter) ++counter;
+        if (retry_observer_)
+            retry_observer_(phase.number > 0 ? QStringLiteral("%1 %2 of %3").arg(phase.name).arg(phase.number).arg(phase.count)
+                                             : QString(phase.name),
+                            ++transmissions);
         if (!phase.transmit(counter)) {
             reporter_.message_box(phase.not_sent);
             return delivered;
@@ -231,7 +241,7 @@ bool FrameLayer::send_message() {
     }
 
     const Phase begin{[&](std::int16_t sequence) { return send_command_frame(kBeginFrame, kTransmission, sequence); },
-                      kCommandNotSent};
+                      kCommandNotSent, QLatin1String("begin frame")};
     if (!transmit_until_acknowledged(begin)) return false;
 
     std::int64_t first = 0;
@@ -243,14 +253,14 @@ bool FrameLayer::send_message() {
                                                     static_cast<std::int32_t>(frames), static_cast<std::int32_t>(n),
                                                     sequence);
                          },
-                         kDataNotSent, true};
+                         kDataNotSent, QLatin1String("data frame"), n, frames, true};
         if (!transmit_until_acknowledged(data)) return false;
         first = last + 1;
     }
 
     // The end frame goes out with sequence byte 0 first, like every phase.
     const Phase end{[&](std::int16_t sequence) { return send_command_frame(kEndFrame, kTransmission, sequence); },
-                    kCommandNotSent, false, true};
+                    kCommandNotSent, QLatin1String("end frame"), 0, 0, false, true};
     return transmit_until_acknowledged(end);
 }
 

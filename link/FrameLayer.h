@@ -47,6 +47,11 @@ public:
     // phase began, so that such frames end a phase no later than silence would.
     void set_clock(Clock clock);
 
+    // Told of every frame transmitted again (a retry): the frame ("begin frame", "data frame
+    // 2 of 5", "end frame") and the transmission it is, from 2. Nothing by default.
+    using RetryObserver = std::function<void(const QString& frame, int transmission)>;
+    void set_retry_observer(RetryObserver observer) { retry_observer_ = std::move(observer); }
+
     // The receive buffer: the frame read last, from index 0, in 16,385 bytes.
     const Bytes& frame_buffer() const { return frame_buffer_; }
     // The message built last (exactly as long as the message), or after receive_message the
@@ -97,6 +102,7 @@ private:
     const std::int32_t& handle_;
     Reporter& reporter_;
     Clock clock_;
+    RetryObserver retry_observer_;
     // Frames read from the line, and how many of its leading bytes may not be zero.
     Bytes frame_buffer_;
     std::size_t frame_used_ = 0;

@@ -11,6 +11,7 @@ namespace halvern {
 RoadResult run_upload(SerialConnection& connection, Reporter& face, UploadView& view, const UploadRequest& request) {
     MessageChain reporter(face);
     FrameLayer frames(connection.library(), connection.state().serial_handle, reporter);
+    frames.set_retry_observer(request.retried);
     UploadLink link(frames, reporter, view);
     link.working_directory = request.working_directory;
     UploadDriver driver(link, reporter, view, request.pause);

@@ -23,6 +23,8 @@ struct UploadRequest {
     std::function<void()> wait_for_cool_down;
     // The pause before the first upload message; empty means one second asleep in the reporter's wait.
     std::function<void()> pause;
+    // Told of every frame the frame layer sends again (FrameLayer::set_retry_observer).
+    std::function<void(const QString& frame, int transmission)> retried;
 };
 
 // Runs the whole upload road, in normal or emergency mode. Its outcome is Uploaded only when

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -529,6 +530,62 @@ TEST_F(Commands, CtrlCStopsAFleetBeforeItsTransfersAndAsksDuringThem) {
     EXPECT_EQ(run(fleet + QStringList{"--emergency", "DEMO.PJV"}), kExitOk);
     EXPECT_EQ(console.lines.filter("Stop now?"), QStringList{kStopPrompt + "n"});
     EXPECT_EQ(console.lines.filter(kSuccess).size(), 2);
+}
+
+// -q: only questions, failures and the summary; -v: every step and retry too, with its time.
+// The first frame each projector sends is lost, so that one frame goes out again.
+TEST_F(Commands, QuietAndVerboseChangeWhatReachesTheTerminal) {
+    const QString retry = "begin frame sent again (transmission 2)";
+    const struct {
+        QString option;
+        QStringList ports;
+        QStringList lines;  // single port: standard error; fleet: COM2's plain lines
+        QString not_without;  // a line that -q leaves out and only -v shows
+    } cases[] = {
+        {"-q", {"COM1"}, {kConfirm + "y", kSuccess}, {}},
+        {"-v", {"COM1"}, {}, "12:00:00.000 " + retry},
+        {"-q", {"COM1", "COM2"}, {}, {}},
+        {"-v", {"COM1", "COM2"}, {}, "identifying"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE((c.option + ' ' + c.ports.join(' ')).toStdString());
+        console = FakeConsole();
+        QStringList arguments{"--yes", c.option, "--dir", rel(), "DEMO.PJV"};
+        for (const QString& port : c.ports) {
+            ScriptedDeviceLibrary& l = standby_device(port);
+            l.on_send = [peer_side = l.on_send](ScriptedDeviceLibrary& s, const ScriptedDeviceLibrary::Frame& f) {
+                if (s.sent_frames.size() > 1) peer_side(s, f);
+            };
+            arguments << "-p" << port;
+        }
+        EXPECT_EQ(run(arguments), kExitOk);
+        const QStringList lines = c.ports.size() == 1 ? console.lines : lines_of("COM2");
+        if (c.option == "-q") EXPECT_EQ(lines, c.lines);
+        else EXPECT_TRUE(lines.contains(c.not_without) && lines.contains(c.ports.size() == 1 ? kStarting : retry));
+        EXPECT_EQ(console.outs.size(), c.ports.size() == 1 ? 0 : 3);  // the fleet's summary
+    }
+}
+
+// --log-dir: one file per port, every line with its time, made before any port is touched.
+TEST_F(Commands, TheLogsOfARun) {
+    standby_device("COM1");
+    standby_device("/dev/ttyUSB0");
+    const QStringList fleet{"-q", "-y", "-p", "COM1", "-p", "/dev/ttyUSB0", "-d", rel(), "DEMO.PJV"};
+    EXPECT_EQ(run(fleet + QStringList{"--log-dir", dir.filePath("rel/DEMO.PJV/logs")}), kExitReportFailed);
+    EXPECT_TRUE(lib("COM1").calls.empty());
+    EXPECT_EQ(run(fleet + QStringList{"--log-dir", dir.filePath("logs/day")}), kExitOk);
+    const QStringList names = QDir(dir.filePath("logs/day")).entryList(QDir::Files);
+    ASSERT_EQ(names.size(), 2);
+    for (const QString& name : names) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_TRUE(QRegularExpression("^[0-9]{8}-[0-9]{6}-(COM1|_dev_ttyUSB0)-[0-9a-f]{8}\\.log$").match(name).hasMatch());
+        QFile file(dir.filePath("logs/day/" + name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+        for (const QString& line : lines) EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d\\.\\d{3} ").match(line).hasMatch());
+        EXPECT_TRUE(lines.last().endsWith("done"));
+        EXPECT_FALSE(lines.filter("status query: result 0, device status 0").isEmpty());
+    }
 }
 
 }  // namespace
