@@ -58,7 +58,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         }
         const bool takes_value = argument == QLatin1String("--port") || argument == QLatin1String("--baud") ||
                                  argument == QLatin1String("--dir") || argument == QLatin1String("--ports") ||
-                                 argument == QLatin1String("--report") ||
+                                 argument == QLatin1String("--report") || argument == QLatin1String("--retry-failed") ||
                                  argument == QLatin1String("--test-poll-interval-ms") ||
                                  argument == QLatin1String("--test-read-timeout-ms");
         QString value;
@@ -88,6 +88,8 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             options.ports_file = value;
         } else if (argument == QLatin1String("--report")) {
             options.report = value;
+        } else if (argument == QLatin1String("--retry-failed")) {
+            options.retry_failed = value;
         } else if (argument == QLatin1String("--baud")) {
             const auto rate = positive_number(value);
             if (!rate || (*rate != 9600 && *rate != 19200 && *rate != 38400))
@@ -142,9 +144,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         return {options, QString()};
     }
     if (!positional.isEmpty()) return fail(QStringLiteral("a release file goes only with an upload"));
-    if (options.report) return fail(QStringLiteral("--report goes only with an upload"));
-    if (options.command != Command::List && (options.ports.size() > 1 || options.ports_file))
-        return fail(QStringLiteral("--find and --status take one port"));
+    if (options.report && options.command == Command::List) return fail(QStringLiteral("--report goes only with an upload"));
     if (options.emergency || options.yes)
         return fail(QStringLiteral("--emergency and --yes go only with an upload"));
     return {options, QString()};

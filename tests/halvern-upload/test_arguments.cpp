@@ -106,8 +106,7 @@ TEST(Arguments, RefusedForms) {
         {"--list-ports X.PJV", "a release file goes only with an upload"},
         {"--find --emergency", "--emergency and --yes go only with an upload"},
         {"--ports a --ports b X.PJV", "--ports goes only once"},
-        {"--find --report r.jsonl", "--report goes only with an upload"},
-        {"--find --port COM1 --port COM2", "--find and --status take one port"},
+        {"--list --report r.jsonl", "--report goes only with an upload"},
         {"--test-poll-interval-ms 0 X.PJV", "--test-poll-interval-ms takes a number of milliseconds"},
     };
     for (const auto& c : cases) {
