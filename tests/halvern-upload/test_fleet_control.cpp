@@ -1,8 +1,8 @@
 // A fleet stopped or left by the person in front of it, against projector-sim: Ctrl-C and the
 // stop question, a service stop (SIGTERM), a dropped session (SIGHUP), and the emergency road
-// over several ports; the inventory of what is there and the retry of what failed. The program runs on a pseudo-terminal of its own (its controlling
-// terminal and standard input, where the person types) with standard error sent elsewhere,
-// as with 2>log.
+// over several ports; the inventory of what is there and the retry of what failed. The
+// program runs on a pseudo-terminal of its own (its controlling terminal and standard input,
+// where the person types) with standard error sent elsewhere, as with 2>log.
 
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
@@ -289,7 +289,7 @@ TEST_F(FleetControl, InventoryOfProjectorsInEveryPowerState) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.options.join(' ').toStdString());
         QFile::remove(report());
-        const ProgramResult r = run_program(c.options + QStringList{"--test-read-timeout-ms", "300", "--report", report()}, config());
+        const ProgramResult r = run_program(c.options + QStringList{"--report", report()}, config());
         EXPECT_EQ(r.code, c.exit);
         EXPECT_EQ(r.out, c.out);
         EXPECT_EQ(r.err, c.err);
@@ -326,7 +326,8 @@ TEST_F(FleetControl, RetryFailedGoesOverOnlyThePortThatFailed) {
     EXPECT_EQ(good.log(), good_log);
     const ProgramResult nothing_left = run_program(retry, config());
     EXPECT_EQ(nothing_left.code, 2);
-    EXPECT_EQ(nothing_left.err, QStringList{"halvern-upload: the report " + report() + " holds no port that failed with " + rel() + "/SMALL.PJV"});
+    EXPECT_EQ(nothing_left.err,
+              QStringList{"halvern-upload: the report " + report() + " holds no port that failed with " + rel() + "/SMALL.PJV"});
 }
 
 }  // namespace
