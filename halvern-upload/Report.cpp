@@ -1,5 +1,6 @@
 #include "halvern-upload/Report.h"
 
+#include "halvern-upload/Arguments.h"
 #include "image/FileLookup.h"
 
 #include <QFile>
@@ -54,6 +55,11 @@ std::optional<QStringList> failed_ports(const QString& path, const QString& rele
         const QJsonObject object = line.object();
         const QJsonValue port = object.value(QStringLiteral("port"));
         if (!port.isString() || object.value(QStringLiteral("release")).toString() != release) continue;
+        // The name goes to the port's open as it stands: only what --port would take.
+        if (parse_port_name(port.toString()) != port.toString()) {
+            error = QStringLiteral("the report %1 names a port that --port does not take: line %2").arg(path).arg(n + 1);
+            return std::nullopt;
+        }
         const QString outcome = object.value(QStringLiteral("outcome")).toString();
         static const QStringList kWell{QStringLiteral("uploaded"), QStringLiteral("verified"), QStringLiteral("current")};
         if (!failed.contains(port.toString())) order << port.toString();

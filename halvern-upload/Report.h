@@ -24,8 +24,8 @@ QByteArray stamped_line(const QByteArray& object, const QString& run, const QDat
 // file release (its absolute path, as the upload writes it) did not end "uploaded",
 // "verified" or "current", in the order of their first such line. The lines of other
 // releases and those without a port (the fleet's questions) are passed over. Empty when every
-// port ended well; none, with error set, for a report that cannot be read or a line that is
-// not a JSON object.
+// port ended well; none, with error set, for a report that cannot be read, a line that is not
+// a JSON object or a port name that --port would not take.
 std::optional<QStringList> failed_ports(const QString& path, const QString& release, QString& error);
 
 class Report {

@@ -98,8 +98,8 @@ TEST(FleetTable, TallerThanTheTerminalItShowsCountsAndTheActiveAndFailedPortsFir
 }
 
 // The ports a retry goes over: the latest line of each port for the release decides; the lines
-// of other releases and of no port are passed over; a report that cannot be read or holds a
-// line that is not JSON is refused.
+// of other releases and of no port are passed over; a report that cannot be read, holds a line
+// that is not JSON or a name that is not a port is refused.
 TEST(RetryFailed, TheLatestLineOfEachPortForTheReleaseDecides) {
     QTemporaryDir dir;
     const QString path = dir.filePath("r.jsonl"), release = "/venue/DEMO.PJV";
@@ -111,12 +111,13 @@ TEST(RetryFailed, TheLatestLineOfEachPortForTheReleaseDecides) {
         QStringList ports;
         QString error;
     } cases[] = {
-        {line("a", "failed") + line("b", "port-error") + line("c", "uploaded") + line("a", "verified") + "\n" +
-             line("c", "not-verified") + line("d", "stopped"),
-         {"b", "c", "d"}, {}},
-        {line("a", "failed", "/venue/OLD.PJV") + line(QJsonValue(), "declined") + line("b", "current"), {}, {}},
-        {line("a", "failed") + "{\"port\":\"b\",\"outc", {}, "the report " + path + " is not one JSON object a line: line 2"},
+        {line("COM1", "failed") + line("COM2", "port-error") + line("COM3", "uploaded") + line("COM1", "verified") + "\n" +
+             line("COM3", "not-verified") + line("COM4", "stopped"),
+         {"COM2", "COM3", "COM4"}, {}},
+        {line("COM1", "failed", "/venue/OLD.PJV") + line(QJsonValue(), "declined") + line("COM2", "current"), {}, {}},
+        {line("COM1", "failed") + "{\"port\":\"COM2\",\"outc", {}, "the report " + path + " is not one JSON object a line: line 2"},
         {QByteArray(), {}, "cannot read the report " + path + ": No such file or directory"},
+        {line("COM1", "failed") + line("COM9", "failed"), {}, "the report " + path + " names a port that --port does not take: line 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.report.toStdString());
