@@ -20,18 +20,24 @@ namespace halvern::cli {
 
 namespace {
 
+// A line of the results: on standard output, unless the report goes there.
+void result_line(Console& console, const InventoryJob& job, const QString& text) {
+    job.report && job.report->is_standard_output() ? console.line(text) : console.out(text);
+}
+
 // The identity as the single --find prints it, kept for the report too.
 class PrintingSearchView : public IdentityCapture {
 public:
-    explicit PrintingSearchView(Console& console) : console_(console) {}
+    PrintingSearchView(Console& console, const InventoryJob& job) : console_(console), job_(job) {}
     void show_identity(const QString& model, const QString& version) override {
         IdentityCapture::show_identity(model, version);
-        console_.out(QStringLiteral("Model: ") + model);
-        console_.out(QStringLiteral("O/S Version: ") + version);
+        result_line(console_, job_, QStringLiteral("Model: ") + model);
+        result_line(console_, job_, QStringLiteral("O/S Version: ") + version);
     }
 
 private:
     Console& console_;
+    const InventoryJob& job_;
 };
 
 // The road of one port: the device search (--find), then the status query (--status, and
@@ -74,12 +80,12 @@ PortInventory ask_port(const QString& port, const Options& options, const Invent
 int inventory_of_one(const Options& options, const InventoryJob& job, Environment& env) {
     const RunClock clock(env.clock);
     TerminalReporter reporter(env.console, Answers::No, nullptr);
-    PrintingSearchView identity(env.console);
+    PrintingSearchView identity(env.console, job);
     const PortInventory told = ask_port(job.ports.first(), options, job, env, PortMap::read(env.settings), clock,
                                         reporter, identity, !job.identify || job.report);
     // The power state is the result of --status: standard output gets its line too.
     if (!job.identify && told.outcome == Outcome::StatusRead && !told.messages.empty())
-        env.console.out(told.messages.back().text);
+        result_line(env.console, job, told.messages.back().text);
     if (job.report) job.report->add(inventory_report_line(told));
     return exit_status(told.outcome);
 }
@@ -144,13 +150,11 @@ int run_inventory(const Options& options, const InventoryJob& job, Environment& 
                                identity, true);
         }));
 
-    // With the report on standard output the lines go to standard error.
-    const bool report_out = job.report && job.report->is_standard_output();
     bool all_answered = true;
     for (std::size_t i = 0; i < told.size(); ++i) {
         threads[i]->wait();
         const PortInventory& port = told[i];
-        report_out ? console.line(inventory_line(port)) : console.out(inventory_line(port));
+        result_line(console, job, inventory_line(port));
         const bool answered = exit_status(port.outcome) == kExitOk;
         all_answered = all_answered && answered;
         if (!answered)

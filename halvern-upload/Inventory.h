@@ -9,7 +9,8 @@
 // standard output in the order given, tab-separated ("-" for what is not known):
 //   PORT  MODEL  O/S-VERSION  POWER (on, cooling, standby)
 // and every message of a port that failed on standard error after its name; the exit status
-// is 0 when every projector answered, otherwise 8. With --report each port adds one line.
+// is 0 when every projector answered, otherwise 8. With --report each port adds one line; with
+// the report on standard output ("-") the results go to standard error.
 
 #include "halvern-upload/Arguments.h"
 #include "halvern-upload/Commands.h"
