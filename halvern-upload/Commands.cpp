@@ -3,11 +3,10 @@
 #include "common/Version.h"
 
 #include "app/InitVars.h"
-#include "device/SerialConnection.h"
 #include "halvern-upload/Fleet.h"
 #include "halvern-upload/FleetFormat.h"
-#include "halvern-upload/GuardedLibrary.h"
 #include "halvern-upload/Interrupt.h"
+#include "halvern-upload/Inventory.h"
 #include "halvern-upload/PortIdentity.h"
 #include "halvern-upload/PortLog.h"
 #include "halvern-upload/Report.h"
@@ -16,8 +15,6 @@
 #include "image/ReleaseCatalogue.h"
 #include "image/ReleaseCheck.h"
 #include "image/VersionControl.h"
-#include "upload/DeviceSearch.h"
-#include "upload/StatusQuery.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,13 +28,6 @@ namespace {
 
 const QString kProgram = QStringLiteral("halvern-upload");
 
-// After the status line of a port that would not open: one more line with the cause (not
-// found, not a serial device, permission denied, in use), where the library can tell.
-void say_why_the_port_did_not_open(Console& console, const DeviceLibrary& library) {
-    const QString why = library.open_failure();
-    if (!why.isEmpty()) console.line(kProgram + QStringLiteral(": ") + why);
-}
-
 // --log-dir: one log per port, made before any port is touched; false (said) when one cannot be.
 bool open_logs(const Options& options, const QStringList& ports, const Report* report, PortLogs& logs,
                Console& console) {
@@ -49,12 +39,11 @@ bool open_logs(const Options& options, const QStringList& ports, const Report* r
     return false;
 }
 
-AppState state_for(const RunSettings& settings) {
-    AppState state;
-    state.working_directory = settings.working_directory;
-    state.port_name = settings.port_name;
-    state.baud_rate = settings.baud_rate;
-    return state;
+// The logs close last: a run whose log is incomplete says so, whatever the projectors came to.
+int close_logs(PortLogs& logs, Console& console, int status) {
+    if (logs.close()) return status;
+    console.line(kProgram + QStringLiteral(": ") + logs.error());
+    return kExitReportFailed;
 }
 
 // Every --port and the lines of --ports FILE, in that order.
@@ -90,50 +79,96 @@ std::optional<ReleaseFile> release_of(const Options& options, const RunSettings&
     return release;
 }
 
+// No two names of one device: two uploads would interleave on one line. False (the reason
+// printed) when two are.
+bool one_name_per_device(const QStringList& ports, Environment& env) {
+    if (ports.size() < 2) return true;
+    const std::optional<QString> twice = same_device_named_twice(ports, env.settings);
+    if (twice) env.console.line(kProgram + QStringLiteral(": ") + *twice);
+    return !twice;
+}
+
+// Every --port and the lines of --ports FILE, one name per device; on failure the reason is
+// printed.
+std::optional<QStringList> ports_of(const Options& options, Environment& env) {
+    QString error;
+    std::optional<QStringList> ports = all_ports(options, error);
+    if (!ports) env.console.line(kProgram + QStringLiteral(": ") + error);
+    if (!ports || !one_name_per_device(*ports, env)) return std::nullopt;
+    return ports;
+}
+
+// --retry-failed REPORT: the ports whose latest line in REPORT for this release did not end
+// well, then those of --port and --ports that are not among them; on failure the reason is
+// printed.
+std::optional<QStringList> ports_to_retry(const Options& options, const QString& release, const QStringList& given,
+                                          Environment& env) {
+    QString error;
+    std::optional<QStringList> ports = failed_ports(*options.retry_failed, release, error);
+    if (ports && ports->isEmpty() && given.isEmpty())
+        error = QStringLiteral("the report %1 holds no port that failed with %2").arg(*options.retry_failed, release);
+    if (!error.isEmpty()) {
+        env.console.line(kProgram + QStringLiteral(": ") + error);
+        return std::nullopt;
+    }
+    for (const QString& port : given)
+        if (!ports->contains(port)) ports->append(port);
+    if (!one_name_per_device(*ports, env)) return std::nullopt;
+    return ports;
+}
+
+// The report, opened (for appending) before anything is sent, so that a report that cannot
+// be written is known before any projector is touched. False (the reason printed) on failure.
+bool open_report(const Options& options, Console& console, std::unique_ptr<Report>& report) {
+    if (!options.report) return true;
+    report = std::make_unique<Report>();
+    if (report->open(*options.report)) return true;
+    console.line(kProgram + QStringLiteral(": ") + report->error());
+    return false;
+}
+
+// A run whose record is incomplete says so last, whatever the projectors came to.
+int close_report(const std::unique_ptr<Report>& report, Console& console, int status) {
+    if (!report || report->close()) return status;
+    console.line(kProgram + QStringLiteral(": ") + report->error());
+    return kExitReportFailed;
+}
+
 int upload(const Options& options, Environment& env) {
     Console& console = env.console;
     RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
-    QString error;
-    std::optional<QStringList> ports = all_ports(options, error);
-    if (!ports) {
-        console.line(kProgram + QStringLiteral(": ") + error);
-        return kExitBadArguments;
-    }
-    // Two names of one device would have two uploads interleave on one line.
-    if (const std::optional<QString> twice = same_device_named_twice(*ports, env.settings)) {
-        console.line(kProgram + QStringLiteral(": ") + *twice);
-        return kExitBadArguments;
-    }
-    if (ports->isEmpty()) ports->append(settings.port_name);
-    // The report is opened (for appending) before anything is sent, so that a report that
-    // cannot be written is known before any projector is touched.
+    std::optional<QStringList> ports = ports_of(options, env);
+    if (!ports) return kExitBadArguments;
     std::unique_ptr<Report> report;
-    if (options.report) {
-        report = std::make_unique<Report>();
-        if (!report->open(*options.report)) {
-            console.line(kProgram + QStringLiteral(": ") + report->error());
-            return kExitReportFailed;
-        }
-    }
-    PortLogs logs;
-    if (!open_logs(options, *ports, report.get(), logs, console)) return kExitReportFailed;
+    if (!open_report(options, console, report)) return kExitReportFailed;
     const std::optional<ReleaseFile> release = release_of(options, settings, console);
     if (!release) return kExitBadArguments;
     // The whole release (the version control file and every NAME.mot) is checked before the
     // port opens, so that a bad file never leaves the projector in upload mode and nothing of
     // a damaged release reaches it.
     if (!release_passes_check(*release, console, false)) return kExitBadArguments;
+    if (options.retry_failed) ports = ports_to_retry(options, release->path, *ports, env);
+    else if (ports->isEmpty()) ports->append(settings.port_name);
+    if (!ports) return kExitBadArguments;
+    PortLogs logs;
+    if (!open_logs(options, *ports, report.get(), logs, console)) return kExitReportFailed;
     const int status = run_fleet(options, FleetJob{settings, *release, *ports, report.get(), &logs}, env);
-    // A run whose record is incomplete says so last, whatever the projectors came to.
-    if (report && !report->close()) {
-        console.line(kProgram + QStringLiteral(": ") + report->error());
-        return kExitReportFailed;
-    }
-    if (!logs.close()) {
-        console.line(kProgram + QStringLiteral(": ") + logs.error());
-        return kExitReportFailed;
-    }
-    return status;
+    return close_logs(logs, console, close_report(report, console, status));
+}
+
+// --find and --status, over one port or several.
+int inventory(const Options& options, Environment& env) {
+    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
+    std::optional<QStringList> ports = ports_of(options, env);
+    if (!ports) return kExitBadArguments;
+    if (ports->isEmpty()) ports->append(settings.port_name);
+    std::unique_ptr<Report> report;
+    if (!open_report(options, env.console, report)) return kExitReportFailed;
+    PortLogs logs;
+    if (!open_logs(options, *ports, report.get(), logs, env.console)) return kExitReportFailed;
+    const InventoryJob job{settings, *ports, options.command == Command::Find, report.get(), &logs};
+    const int status = run_inventory(options, job, env);
+    return close_logs(logs, env.console, close_report(report, env.console, status));
 }
 
 // --check: the check every upload makes before its port opens, alone. One line per file on
@@ -143,49 +178,6 @@ int check(const Options& options, Environment& env) {
     const std::optional<ReleaseFile> release = release_of(options, settings, env.console);
     if (!release) return kExitBadArguments;
     return release_passes_check(*release, env.console, true) ? kExitOk : kExitBadArguments;
-}
-
-class PrintingSearchView : public DeviceSearchView {
-public:
-    explicit PrintingSearchView(Console& console) : console_(console) {}
-    void set_busy(bool) override {}
-    void clear_identity() override {}
-    void show_identity(const QString& model, const QString& version) override {
-        console_.out(QStringLiteral("Model: ") + model);
-        console_.out(QStringLiteral("O/S Version: ") + version);
-    }
-    void list_versions() override {}  // --list prints the releases
-
-private:
-    Console& console_;
-};
-
-template <typename Body>
-int query(const Options& options, Environment& env, Body body) {
-    const RunSettings settings = resolve_settings(options, env.settings, env.program_dir);
-    PortLogs logs;
-    if (!open_logs(options, {settings.port_name}, nullptr, logs, env.console)) return kExitReportFailed;
-    PortLog* log = logs.of(settings.port_name);
-    const auto logged = port_detail(log, nullptr);  // the log only
-    const std::unique_ptr<DeviceLibrary> device = env.make_library(PortMap::read(env.settings));
-    GuardedLibrary library(*device);
-    library.forced_read_timeout_ms = options.read_timeout_ms;
-    library.trace = port_detail(log, options.verbosity == Options::Verbosity::Verbose ? &env.console : nullptr);
-    AppState state = state_for(settings);
-    TerminalReporter terminal(env.console, Answers::No, nullptr);
-    terminal.quiet = options.verbosity == Options::Verbosity::Quiet;
-    TracingReporter reporter(terminal, logged);
-    SerialConnection connection(library, state, reporter);
-    const RoadResult result = body(connection, reporter);
-    say_why_the_port_did_not_open(env.console, library);
-    // The power state is the result of --status: standard output gets it too.
-    if (result.outcome == Outcome::StatusRead) env.console.out(result.status_line()->text);
-    // A log that could not be written says so last, like the report.
-    if (!logs.close()) {
-        env.console.line(kProgram + QStringLiteral(": ") + logs.error());
-        return kExitReportFailed;
-    }
-    return exit_status(result.outcome);
 }
 
 class PrintingList : public ReleaseListView {
@@ -305,14 +297,8 @@ int run_cli(const QStringList& arguments, Environment& env) {
     case Command::ListPorts:
         return list_ports(env);
     case Command::Find:
-        return query(options, env, [&](SerialConnection& connection, Reporter& reporter) {
-            PrintingSearchView view(env.console);
-            return run_device_search(connection, reporter, view);
-        });
     case Command::Status:
-        return query(options, env, [&](SerialConnection& connection, Reporter& reporter) {
-            return query_device_status(connection, reporter);
-        });
+        return inventory(options, env);
     case Command::Upload:
         return upload(options, env);
     case Command::Check:

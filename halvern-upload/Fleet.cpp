@@ -6,6 +6,7 @@
 #include "halvern-upload/Interrupt.h"
 #include "halvern-upload/PortIdentity.h"
 #include "halvern-upload/PortLog.h"
+#include "halvern-upload/PortRun.h"
 #include "halvern-upload/ProgressFormat.h"
 #include "halvern-upload/Restart.h"
 #include "halvern-upload/TerminalReporter.h"
@@ -25,8 +26,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <pthread.h>
-#include <signal.h>
 
 namespace halvern::cli {
 
@@ -35,20 +34,6 @@ namespace {
 QString remaining_line(const CoolDownDisplay& d) {
     return QStringLiteral("Remaining Time: %1 min %2 s").arg(d.minutes, d.seconds);
 }
-
-// The clocks of the run, the system's where the environment gives none.
-struct RunClock {
-    explicit RunClock(const Clock& clock) : clock_(clock) { monotonic_.start(); }
-    QString time_of_day() const {
-        const QTime t = clock_.time_of_day ? clock_.time_of_day() : QTime::currentTime();
-        return t.toString(QStringLiteral("HH:mm:ss"));
-    }
-    std::int64_t milliseconds() const { return clock_.milliseconds ? clock_.milliseconds() : monotonic_.elapsed(); }
-
-private:
-    const Clock& clock_;
-    QElapsedTimer monotonic_;
-};
 
 // The road of one port, the same for a single port and for every port of a fleet; what
 // differs is how it is shown, asked and waited (the faces).
@@ -85,10 +70,7 @@ PortResult run_port(const PortRoad& road) {
     PortResult result;
     auto ended = [&](Outcome outcome) {
         result.outcome = outcome;
-        // After the status line of a port that would not open: its cause, where the library can tell.
-        if (exit_status(outcome) == kExitPortNotOpened)
-            if (const QString why = road.library.open_failure(); !why.isEmpty())
-                road.chain.message_box(QStringLiteral("halvern-upload: ") + why);
+        say_why_not_opened(outcome, road.library, road.chain);
         return result;
     };
     const QString release_version = road.job.release.line.right(5);
@@ -136,16 +118,6 @@ PortOutcome outcome_of(const QString& port, const FleetJob& job, const SettingsS
     o.release = job.release.path;
     o.release_version = job.release.line.right(5);
     return o;
-}
-
-// The status lines without text (the search's green light) are no message; nor are, in a
-// fleet, the road's questions, which the fleet answered for every port (it keeps them once).
-std::vector<Message> shown_messages(const std::vector<Message>& chain, bool with_questions = true) {
-    std::vector<Message> shown;
-    for (const Message& m : chain)
-        if ((m.kind != Message::Status || !m.text.isEmpty()) && (with_questions || m.kind != Message::Question))
-            shown.push_back(m);
-    return shown;
 }
 
 void write_report(Report* report, const QByteArray& line) {
@@ -751,15 +723,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     interrupt::set_guarded(true);
     for (const auto& p : ports) {
         Port* port = p.get();
-        threads.emplace_back(QThread::create([&, port] {
-            // The signals are the main thread's.
-            sigset_t blocked;
-            sigemptyset(&blocked);
-            for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&blocked, s);
-            pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
-            run_fleet_port(fleet, *port, options, job, env, map, clock);
-        }));
-        threads.back()->start();
+        threads.push_back(start_port_thread([&, port] { run_fleet_port(fleet, *port, options, job, env, map, clock); }));
     }
 
     // The stop question is never answered by --yes.

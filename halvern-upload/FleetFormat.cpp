@@ -227,6 +227,15 @@ QString outcome_name(const PortOutcome& outcome) {
     }
 }
 
+QByteArray json_object_line(std::span<const std::pair<const char*, QJsonValue>> fields) {
+    QByteArray line = "{";
+    for (const auto& [key, value] : fields) {
+        if (line.size() > 1) line += ',';
+        line += json_value(QString::fromLatin1(key)) + ':' + json_value(value);
+    }
+    return line + '}';
+}
+
 QByteArray report_line(const PortOutcome& outcome) {
     QJsonArray messages;
     for (const Message& m : outcome.messages) messages.append(message_line(m));
@@ -243,12 +252,7 @@ QByteArray report_line(const PortOutcome& outcome) {
         {"messages", messages},
         {"seconds", std::round(outcome.seconds * 10.0) / 10.0},
     };
-    QByteArray line = "{";
-    for (const auto& [key, value] : fields) {
-        if (line.size() > 1) line += ',';
-        line += json_value(QString::fromLatin1(key)) + ':' + json_value(value);
-    }
-    return line + '}';
+    return json_object_line(fields);
 }
 
 QStringList summary_lines(const std::vector<PortOutcome>& outcomes) {

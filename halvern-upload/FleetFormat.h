@@ -6,10 +6,13 @@
 #include "common/Outcome.h"
 
 #include <QByteArray>
+#include <QJsonValue>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
+#include <span>
+#include <utility>
 #include <vector>
 
 namespace halvern::cli {
@@ -74,6 +77,9 @@ struct PortOutcome {
 // "uploaded", "verified", "current", "not-verified", "failed", "cancelled", "declined",
 // "stopped", "port-error" or "device-error".
 QString outcome_name(const PortOutcome& outcome);
+
+// One JSON object on one line (no line end), its keys in the order given.
+QByteArray json_object_line(std::span<const std::pair<const char*, QJsonValue>> fields);
 
 // One JSON object on one line (no line end).
 QByteArray report_line(const PortOutcome& outcome);

@@ -1,6 +1,12 @@
 #include "halvern-upload/Report.h"
 
+#include "halvern-upload/Arguments.h"
+#include "image/FileLookup.h"
+
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QHash>
 #include <QUuid>
 
 #include <cstdlib>
@@ -26,6 +32,41 @@ QByteArray stamped_line(const QByteArray& object, const QString& run, const QDat
     // Both values are plain ASCII without quotes or backslashes: no escaping needed.
     const QByteArray stamp = "{\"run\":\"" + run.toLatin1() + "\",\"time\":\"" + iso_time(time).toLatin1() + '"';
     return stamp + (object.size() > 2 ? "," + object.mid(1) : QByteArray("}"));
+}
+
+std::optional<QStringList> failed_ports(const QString& path, const QString& release, QString& error) {
+    // Read without ever blocking: a FIFO or a device in its place is refused unread.
+    const RegularFile file = read_regular_file(path, -1);
+    if (file.outcome != RegularFile::Outcome::Read) {
+        error = QStringLiteral("cannot read the report %1: %2").arg(path, file.error);
+        return std::nullopt;
+    }
+    QStringList order;               // each port at its first line of the release
+    QHash<QString, bool> failed;     // by port: whether its latest line failed
+    const QList<QByteArray> lines = file.bytes.split('\n');
+    for (qsizetype n = 0; n < lines.size(); ++n) {
+        if (lines[n].trimmed().isEmpty()) continue;
+        QJsonParseError parsed;
+        const QJsonDocument line = QJsonDocument::fromJson(lines[n], &parsed);
+        if (parsed.error != QJsonParseError::NoError || !line.isObject()) {
+            error = QStringLiteral("the report %1 is not one JSON object a line: line %2").arg(path).arg(n + 1);
+            return std::nullopt;
+        }
+        const QJsonObject object = line.object();
+        const QJsonValue port = object.value(QStringLiteral("port"));
+        if (!port.isString() || object.value(QStringLiteral("release")).toString() != release) continue;
+        // The name goes to the port's open as it stands: only what --port would take.
+        if (parse_port_name(port.toString()) != port.toString()) {
+            error = QStringLiteral("the report %1 names a port that --port does not take: line %2").arg(path).arg(n + 1);
+            return std::nullopt;
+        }
+        const QString outcome = object.value(QStringLiteral("outcome")).toString();
+        static const QStringList kWell{QStringLiteral("uploaded"), QStringLiteral("verified"), QStringLiteral("current")};
+        if (!failed.contains(port.toString())) order << port.toString();
+        failed[port.toString()] = !kWell.contains(outcome);
+    }
+    order.removeIf([&](const QString& port) { return !failed.value(port); });
+    return order;
 }
 
 Report::~Report() { close(); }

@@ -7,6 +7,9 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 namespace halvern::cli {
 
@@ -16,6 +19,14 @@ QString iso_time(const QDateTime& time);
 // The object of one port (a JSON object on one line, as report_line makes it) with "run" and
 // "time" in front of its own keys.
 QByteArray stamped_line(const QByteArray& object, const QString& run, const QDateTime& time);
+
+// The ports to go over again: those whose latest line in the report at path for the release
+// file release (its absolute path, as the upload writes it) did not end "uploaded",
+// "verified" or "current", in the order of their first such line. The lines of other
+// releases and those without a port (the fleet's questions) are passed over. Empty when every
+// port ended well; none, with error set, for a report that cannot be read, a line that is not
+// a JSON object or a port name that --port would not take.
+std::optional<QStringList> failed_ports(const QString& path, const QString& release, QString& error);
 
 class Report {
 public:

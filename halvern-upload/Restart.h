@@ -5,6 +5,7 @@
 
 #include "common/Outcome.h"
 #include "device/SerialConnection.h"
+#include "halvern-upload/PortRun.h"
 #include "upload/DeviceSearch.h"
 #include "upload/MessageChain.h"
 
@@ -13,20 +14,6 @@
 #include <functional>
 
 namespace halvern::cli {
-
-// The model and version a device search found.
-class IdentityCapture : public DeviceSearchView {
-public:
-    QString model;
-    QString version;
-    void set_busy(bool) override {}
-    void clear_identity() override {}
-    void show_identity(const QString& m, const QString& v) override {
-        model = m;
-        version = v;
-    }
-    void list_versions() override {}
-};
 
 // Whether the O/S version a projector shows ("01.05", as the device search formats it) is
 // the release's version as its line in the release list shows it ("01.05"): the two texts

@@ -142,6 +142,7 @@ struct ReportLine {
     int exit = -1;
     QString model;
     QStringList messages;
+    QString power;
 };
 
 class Commands : public ::testing::Test {
@@ -192,7 +193,8 @@ protected:
             if (line.isEmpty()) continue;
             const QJsonObject json = QJsonDocument::fromJson(line).object();
             if (json.value("port").isNull()) continue;  // the fleet's questions
-            ReportLine r{json.value("outcome").toString(), json.value("exit").toInt(-1), json.value("model").toString(), {}};
+            ReportLine r{json.value("outcome").toString(), json.value("exit").toInt(-1), json.value("model").toString(), {},
+                         json.value("power").toString()};
             for (const QJsonValue& v : json.value("messages").toArray()) r.messages << v.toString();
             lines[json.value("port").toString()] = r;
         }
@@ -403,6 +405,17 @@ TEST_F(Commands, FindStatusAndListPrintTheirResults) {
     EXPECT_EQ(console.outs, (QStringList{"Small Release\t02.00\ta.pjv", "Demo Release\t01.05\tDEMO.PJV",
                                          "Small Release\t02.00\tSMALL.PJV"}));
     EXPECT_EQ(run({"--list", "--dir", dir.filePath("none")}), kExitBadArguments);
+}
+
+// One port with --report keeps the form of the buttons and adds its line; --find then asks
+// the power state too.
+TEST_F(Commands, OnePortWithAReportAddsItsLine) {
+    standby_device().status_steps = {status(2)};
+    EXPECT_EQ(run({"--find", "--report", dir.filePath("report.jsonl")}), kExitOk);
+    EXPECT_EQ(console.outs, (QStringList{"Model: PJ-900X", "O/S Version: 01.05"}));
+    const ReportLine line = report().at("COM1");
+    EXPECT_EQ(line.outcome + " " + line.power, "found cooling");
+    EXPECT_EQ(line.messages, (QStringList{kSearching, "Device is cooling down."}));
 }
 
 TEST_F(Commands, ListPortsPrintsThePortsFoundAndThePortMap) {

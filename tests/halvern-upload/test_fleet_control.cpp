@@ -1,8 +1,8 @@
 // A fleet stopped or left by the person in front of it, against projector-sim: Ctrl-C and the
 // stop question, a service stop (SIGTERM), a dropped session (SIGHUP), and the emergency road
-// over several ports. The program runs on a pseudo-terminal of its own (its controlling
-// terminal and standard input, where the person types) with standard error sent elsewhere,
-// as with 2>log.
+// over several ports; the inventory of what is there and the retry of what failed. The
+// program runs on a pseudo-terminal of its own (its controlling terminal and standard input,
+// where the person types) with standard error sent elsewhere, as with 2>log.
 
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 
 #include <fcntl.h>
@@ -258,6 +259,75 @@ TEST_F(FleetControl, EmergencyOverSeveralPortsWithoutATerminalSendsNothing) {
     for (SimProcess* sim : {&one, &two}) EXPECT_FALSE(sim->log().contains("msg "));
     expect_outcome(port(1), "declined", 7);
     expect_outcome(port(2), "declined", 7);
+}
+
+// The inventory asks every projector at once: one line per port in the order given, one
+// report line each; a projector that does not answer makes the run incomplete (exit 8).
+TEST_F(FleetControl, InventoryOfProjectorsInEveryPowerState) {
+    SimProcess on(port(1), {"--model", "PJ-ONE", "--version", "0105"});
+    SimProcess cooling(port(2), {"--state", "cooling", "--cooldown", "600", "--model", "PJ-TWO", "--version", "0200"});
+    SimProcess standby(port(3), {"--state", "standby", "--model", "PJ-THREE", "--version", "1234"});
+    SimProcess odd(port(4), {"--fault", "status3"});  // and nothing on port 5
+    ASSERT_TRUE(on.ready() && cooling.ready() && standby.ready() && odd.ready());
+    const struct {
+        QStringList options;
+        QStringList out;
+        QStringList outcomes;
+        int exit;
+        QStringList err;  // the failures, each after its port's name
+    } cases[] = {
+        {{"--find", "--port", port(3), "--port", port(1), "--port", port(2)},
+         {port(3) + "\tPJ-THREE\t12.34\tstandby", port(1) + "\tPJ-ONE\t01.05\ton", port(2) + "\tPJ-TWO\t02.00\tcooling"},
+         {"found", "found", "found"}, 0, {}},
+        {{"--status", "--port", port(2), "--port", port(4), "--port", port(5)},
+         {port(2) + "\t-\t-\tcooling", port(4) + "\t-\t-\t-", port(5) + "\t-\t-\t-"},
+         {"status", "device-error", "port-error"}, 8,
+         {port(4) + ": Unexpected status code from device (2) 0", port(5) + ": Unable to communicate with serial port.",
+          port(5) + ": halvern-upload: " + port(5) + ": not found"}},
+    };
+    const QStringList keys{"device", "exit", "messages", "model", "outcome", "port", "power", "run", "seconds", "time", "version"};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options.join(' ').toStdString());
+        QFile::remove(report());
+        const ProgramResult r = run_program(c.options + QStringList{"--report", report()}, config());
+        EXPECT_EQ(r.code, c.exit);
+        EXPECT_EQ(r.out, c.out);
+        EXPECT_EQ(r.err, c.err);
+        const auto all = lines();
+        ASSERT_EQ(all.size(), static_cast<std::size_t>(c.out.size()));
+        for (qsizetype i = 0; i < c.out.size(); ++i) {
+            const QJsonObject line = all.at(c.out[i].section('\t', 0, 0));
+            EXPECT_EQ(line.keys(), keys);
+            EXPECT_EQ(line.value("outcome").toString(), c.outcomes[i]);
+            QStringList fields;
+            for (const char* key : {"port", "model", "version", "power"}) fields << line.value(key).toString("-");
+            EXPECT_EQ(fields.join('\t'), c.out[i]);  // null where the line has "-"
+        }
+    }
+    EXPECT_EQ(lines().at(port(4)).value("exit").toInt(), 4);
+    EXPECT_EQ(lines().at(port(5)).value("exit").toInt(), 3);
+}
+
+// A fleet with one failure, then --retry-failed with its report: only the failed port is
+// touched again, and once its projector is mended it is uploaded; then nothing is left.
+TEST_F(FleetControl, RetryFailedGoesOverOnlyThePortThatFailed) {
+    SimProcess good(port(1), {"--state", "standby"});
+    auto bad = std::make_unique<SimProcess>(port(2), QStringList{"--state", "standby", "--fault", "status3"});
+    ASSERT_TRUE(good.ready() && bad->ready());
+    EXPECT_EQ(run_program(fleet({"--yes"}, "SMALL.PJV"), config()).code, 8);
+    expect_outcome(port(2), "device-error", 4);
+    const QByteArray good_log = good.log();
+    bad.reset();
+    bad = std::make_unique<SimProcess>(port(2), QStringList{"--state", "standby"});
+    ASSERT_TRUE(bad->ready());
+    const QStringList retry{"--yes", "--retry-failed", report(), "--report", report(), "--dir", rel(), "SMALL.PJV"};
+    EXPECT_EQ(run_program(retry, config()).code, 0);
+    expect_outcome(port(2), "uploaded", 0);
+    EXPECT_EQ(good.log(), good_log);
+    const ProgramResult nothing_left = run_program(retry, config());
+    EXPECT_EQ(nothing_left.code, 2);
+    EXPECT_EQ(nothing_left.err,
+              QStringList{"halvern-upload: the report " + report() + " holds no port that failed with " + rel() + "/SMALL.PJV"});
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // ever add to.
 
 #include "halvern-upload/FleetFormat.h"
+#include "halvern-upload/Report.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
 
@@ -94,6 +95,40 @@ TEST(FleetTable, TallerThanTheTerminalItShowsCountsAndTheActiveAndFailedPortsFir
     // The counts are cut between phases only.
     EXPECT_EQ(table_lines(rows, 40, 5).value(1), "32 ports: 10 waiting, 4 uploading");
     EXPECT_EQ(table_lines(rows, 80, 40).size(), 33);
+}
+
+// The ports a retry goes over: the latest line of each port for the release decides; the lines
+// of other releases and of no port are passed over; a report that cannot be read, holds a line
+// that is not JSON or a name that is not a port is refused.
+TEST(RetryFailed, TheLatestLineOfEachPortForTheReleaseDecides) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("r.jsonl"), release = "/venue/DEMO.PJV";
+    auto line = [&](const QJsonValue& port, const char* outcome, const QString& of = "/venue/DEMO.PJV") {
+        return QJsonDocument(QJsonObject{{"port", port}, {"release", of}, {"outcome", outcome}}).toJson(QJsonDocument::Compact) + "\n";
+    };
+    const struct {
+        QByteArray report;  // null: no file
+        QStringList ports;
+        QString error;
+    } cases[] = {
+        {line("COM1", "failed") + line("COM2", "port-error") + line("COM3", "uploaded") + line("COM1", "verified") + "\n" +
+             line("COM3", "not-verified") + line("COM4", "stopped"),
+         {"COM2", "COM3", "COM4"}, {}},
+        {line("COM1", "failed", "/venue/OLD.PJV") + line(QJsonValue(), "declined") + line("COM2", "current"), {}, {}},
+        {line("COM1", "failed") + "{\"port\":\"COM2\",\"outc", {}, "the report " + path + " is not one JSON object a line: line 2"},
+        {QByteArray(), {}, "cannot read the report " + path + ": No such file or directory"},
+        {line("COM1", "failed") + line("COM9", "failed"), {}, "the report " + path + " names a port that --port does not take: line 2"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.report.toStdString());
+        QFile file(path);
+        file.remove();
+        ASSERT_TRUE(c.report.isNull() || (file.open(QIODevice::WriteOnly) && file.write(c.report) == c.report.size()));
+        file.close();
+        QString error;
+        EXPECT_EQ(failed_ports(path, release, error).value_or(QStringList{"none"}), c.error.isEmpty() ? c.ports : QStringList{"none"});
+        EXPECT_EQ(error, c.error);
+    }
 }
 
 // The program itself: a fleet of ports that do not exist (each fails at once) or a fleet that
