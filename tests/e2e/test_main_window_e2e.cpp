@@ -6,7 +6,7 @@
 // release's S-record files convert to.
 
 #include "app/frmUpload.h"
-#include "device/SerialDeviceLibrary.h"
+#include "tests/support/BoundedReads.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SimProcess.h"
@@ -35,19 +35,6 @@ namespace {
 
 const QString kSuccess = "The operating system has been uploaded successfully!";
 const QString kFailure = "There was an error uploading the operating system to the device.";
-
-// The real library with every read bounded by cap_ms.
-class CappedReads : public SerialDeviceLibrary {
-public:
-    CappedReads(SettingsStore& settings, std::int32_t cap_ms) : SerialDeviceLibrary(settings), cap_ms_(cap_ms) {}
-    std::int32_t init_port_timeouts(std::int32_t& handle, const char* port, std::int32_t baud,
-                                    std::int32_t timeout_ms) override {
-        return SerialDeviceLibrary::init_port_timeouts(handle, port, baud, std::min(timeout_ms, cap_ms_));
-    }
-
-private:
-    std::int32_t cap_ms_;
-};
 
 // The main window, shown, with COM2 mapped to port.
 struct Window {
@@ -80,7 +67,7 @@ struct Window {
 
     SettingsStore settings;
     AppState state;
-    CappedReads library;
+    BoundedReads library;
     RecordingReporter reporter;
     std::unique_ptr<frmUpload> window;
 };

@@ -375,6 +375,18 @@ TEST_F(Commands, CheckRefusesADamagedRecordBeforeAnyPort) {
     EXPECT_TRUE(lib().calls.empty());
 }
 
+// A release that passed its check but cannot be read once the projector is in upload mode (a
+// file removed meanwhile) is a bad release all the same: exit 2, and nothing is sent.
+TEST_F(Commands, AReleaseThatChangesAfterItsCheckIsRefusedBeforeTheTransfer) {
+    standby_device().upload_mode_steps = {status(1, 0, 0, [this] { QFile::remove(rel() + "/MAIN.mot"); })};
+    EXPECT_EQ(upload({"--yes"}), kExitBadArguments);
+    EXPECT_EQ(console.lines, (QStringList{kConfirm + "y", kStarting,
+                                          "Motorola file MAIN.MOT is missing.  Unable to continue processing.",
+                                          "Unable to read select version control file."}));
+    EXPECT_TRUE(peer().codes().empty());
+    EXPECT_EQ(lib().opens, lib().closes);
+}
+
 TEST_F(Commands, FindStatusAndListPrintTheirResults) {
     standby_device().status_steps = {status(2), status(3)};
     EXPECT_EQ(run({"--find"}), kExitOk);
