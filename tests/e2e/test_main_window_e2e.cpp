@@ -177,17 +177,6 @@ struct Ser2net {
     QString address() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port); }
 };
 
-// The rate the simulator's line ran at when the first line containing `what` was logged (the
-// simulator paces its line at the rate the server sets on it, and logs every change of it).
-QString rate_at(SimProcess& sim, const QString& what) {
-    QString rate;
-    for (const QString& l : lines_of(sim.log())) {
-        if (l.contains(what)) return rate;
-        if (l.startsWith("line at ")) rate = l.mid(8);
-    }
-    return QStringLiteral("(no '%1' logged)").arg(what);
-}
-
 class Ser2netTest : public EndToEnd {
 protected:
     void SetUp() override {
@@ -215,8 +204,8 @@ TEST_F(Ser2netTest, MainWindowFindsQueriesAndUploadsThroughTheServer) {
     EXPECT_EQ(w.ui().txtVersion->text(), "01.00");
     w.ui().cmdQueryStatus->click();
     EXPECT_EQ(w.reporter.last_status(), "status 1: Device is on.");
-    EXPECT_EQ(rate_at(sim, "cmd I"), "9600 baud");
-    EXPECT_EQ(rate_at(sim, "cmd Q"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("cmd I"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("cmd Q"), "9600 baud");
 
     // SMALL.PJV: one block, mostly FF padding, which the line must carry doubled and undoubled.
     w.select("SMALL.PJV");
@@ -225,9 +214,9 @@ TEST_F(Ser2netTest, MainWindowFindsQueriesAndUploadsThroughTheServer) {
     EXPECT_TRUE(w.reporter.boxes().isEmpty()) << w.trace();
     EXPECT_TRUE(flashed_release(releases, dumps, {"TINY"}));
     // The device commands ran at the configured rate, the transfer at 38400 on the projector's line.
-    EXPECT_EQ(rate_at(sim, "cmd U"), "9600 baud");
-    EXPECT_EQ(rate_at(sim, "msg 1 "), "38400 baud");
-    EXPECT_EQ(rate_at(sim, "msg 7 "), "38400 baud");
+    EXPECT_EQ(sim.rate_at("cmd U"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("msg 1 "), "38400 baud");
+    EXPECT_EQ(sim.rate_at("msg 7 "), "38400 baud");
 }
 
 TEST_F(Ser2netTest, ServerStoppedMidTransferIsAReportedFailure) {

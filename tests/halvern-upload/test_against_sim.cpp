@@ -66,7 +66,6 @@ TEST_F(Program, ExitStatusOfPortDeviceReleaseAndAnswerFailures) {
         QString last;
     } cases[] = {
         {QStringList{"--yes", "--port", port(9)} + upload, 3, "Unable to connect to serial port."},
-        {{"--port", port(9), "--status"}, 3, "Unable to communicate with serial port."},
         {QStringList{"--yes", "--port", port(1)} + upload, 4, "Unable to turn device off."},
         {QStringList{"--port", port(1)} + upload, 7, kConfirmed.chopped(1) + "n"},
         {{"--port", port(1), "DEMO.PJV"}, 2,
