@@ -204,7 +204,7 @@ mutant U01 upload/UploadDriver.cpp "$T_UPLOAD" \
 mutant U02 upload/UploadDriver.cpp "$T_UPLOAD" \
   'reporter_.message_box(QStringLiteral("Error uploading ") + file);' \
   ';'
-mutant U03 upload/UploadDriver.cpp "$T_UPLOAD" \
+mutant U03 upload/UploadDriver.cpp "$T_UPLOAD $T_CLI" \
   'link_.progress_divisor = totals.progress_divisor;' \
   ';'
 mutant U04 upload/UploadDriver.cpp "$T_UPLOAD" \
