@@ -283,7 +283,7 @@ mutant H08 halvern-upload/Arguments.cpp "$T_CLI" \
   'if (value <= 0) return std::nullopt;' \
   'if (value < 0) return std::nullopt;'
 mutant H09 halvern-upload/GuardedLibrary.cpp "$T_CLI" \
-  'if (stopped_) return 0;  // "not sent"' \
+  'if (stopped_ || stop_transfer()) return 0;  // "not sent"' \
   ';'
 
 # -----------------------------------------------------------------------------------------
