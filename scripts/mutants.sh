@@ -204,7 +204,7 @@ mutant U01 upload/UploadDriver.cpp "$T_UPLOAD" \
 mutant U02 upload/UploadDriver.cpp "$T_UPLOAD" \
   'reporter_.message_box(QStringLiteral("Error uploading ") + file);' \
   ';'
-mutant U03 upload/UploadDriver.cpp "$T_UPLOAD" \
+mutant U03 upload/UploadDriver.cpp "$T_UPLOAD $T_CLI" \
   'link_.progress_divisor = totals.progress_divisor;' \
   ';'
 mutant U04 upload/UploadDriver.cpp "$T_UPLOAD" \
@@ -283,7 +283,7 @@ mutant H08 halvern-upload/Arguments.cpp "$T_CLI" \
   'if (value <= 0) return std::nullopt;' \
   'if (value < 0) return std::nullopt;'
 mutant H09 halvern-upload/GuardedLibrary.cpp "$T_CLI" \
-  'if (stopped_) return 0;  // "not sent"' \
+  'if (stopped_ || stop_transfer()) return 0;  // "not sent"' \
   ';'
 
 # -----------------------------------------------------------------------------------------

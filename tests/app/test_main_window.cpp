@@ -151,8 +151,6 @@ TEST(MainWindow, TheLongestMessagesStandWholeAtTheFirstSizeAndLongerOnesAreCut) 
 TEST(MainWindow, APortThatDidNotOpenSaysWhyUnderTheMessage) {
     const QString denied = "/dev/ttyUSB0: permission denied (the device belongs to group dialout)";
     const struct { const char* what; bool emergency; QString failure, status, cause; } cases[] = {
-        {"search, no such port", false, "/dev/ttyUSB9: not found", "Unable to connect to serial port.",
-         "/dev/ttyUSB9: not found"},
         {"search, not in the group", false, denied, "Unable to connect to serial port.",
          denied + "\nTo use the port, join the group: sudo adduser \"$USER\" dialout, then log in again."},
         {"emergency upload, port in use", true, "/dev/ttyS0: in use by process 1234 (minicom)",

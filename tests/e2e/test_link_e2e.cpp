@@ -13,7 +13,7 @@
 #include "common/AppState.h"
 #include "common/SettingsStore.h"
 #include "device/SerialConnection.h"
-#include "device/SerialDeviceLibrary.h"
+#include "tests/support/BoundedReads.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SimProcess.h"
 #include "upload/UploadCommand.h"
@@ -37,23 +37,10 @@
 namespace halvern {
 namespace {
 
+using test::BoundedReads;
 using test::RecordingReporter;
 using test::RecordingView;
 using test::SimProcess;
-
-// The real library; with read_ms every port opens with that read time-out, so that a lost frame
-// costs little.
-class BoundedReads : public SerialDeviceLibrary {
-public:
-    BoundedReads(SettingsStore& settings, std::int32_t read_ms) : SerialDeviceLibrary(settings), read_ms_(read_ms) {}
-    std::int32_t init_port_timeouts(std::int32_t& handle, const char* port, std::int32_t baud,
-                                    std::int32_t timeout_ms) override {
-        return SerialDeviceLibrary::init_port_timeouts(handle, port, baud, read_ms_ ? read_ms_ : timeout_ms);
-    }
-
-private:
-    std::int32_t read_ms_;
-};
 
 class LinkTest : public ::testing::Test {
 protected:

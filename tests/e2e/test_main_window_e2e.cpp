@@ -6,7 +6,7 @@
 // release's S-record files convert to.
 
 #include "app/frmUpload.h"
-#include "device/SerialDeviceLibrary.h"
+#include "tests/support/BoundedReads.h"
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SimProcess.h"
@@ -35,19 +35,6 @@ namespace {
 
 const QString kSuccess = "The operating system has been uploaded successfully!";
 const QString kFailure = "There was an error uploading the operating system to the device.";
-
-// The real library with every read bounded by cap_ms.
-class CappedReads : public SerialDeviceLibrary {
-public:
-    CappedReads(SettingsStore& settings, std::int32_t cap_ms) : SerialDeviceLibrary(settings), cap_ms_(cap_ms) {}
-    std::int32_t init_port_timeouts(std::int32_t& handle, const char* port, std::int32_t baud,
-                                    std::int32_t timeout_ms) override {
-        return SerialDeviceLibrary::init_port_timeouts(handle, port, baud, std::min(timeout_ms, cap_ms_));
-    }
-
-private:
-    std::int32_t cap_ms_;
-};
 
 // The main window, shown, with COM2 mapped to port.
 struct Window {
@@ -80,7 +67,7 @@ struct Window {
 
     SettingsStore settings;
     AppState state;
-    CappedReads library;
+    BoundedReads library;
     RecordingReporter reporter;
     std::unique_ptr<frmUpload> window;
 };
@@ -190,17 +177,6 @@ struct Ser2net {
     QString address() const { return QStringLiteral("rfc2217://127.0.0.1:%1").arg(port); }
 };
 
-// The rate the simulator's line ran at when the first line containing `what` was logged (the
-// simulator paces its line at the rate the server sets on it, and logs every change of it).
-QString rate_at(SimProcess& sim, const QString& what) {
-    QString rate;
-    for (const QString& l : lines_of(sim.log())) {
-        if (l.contains(what)) return rate;
-        if (l.startsWith("line at ")) rate = l.mid(8);
-    }
-    return QStringLiteral("(no '%1' logged)").arg(what);
-}
-
 class Ser2netTest : public EndToEnd {
 protected:
     void SetUp() override {
@@ -228,8 +204,8 @@ TEST_F(Ser2netTest, MainWindowFindsQueriesAndUploadsThroughTheServer) {
     EXPECT_EQ(w.ui().txtVersion->text(), "01.00");
     w.ui().cmdQueryStatus->click();
     EXPECT_EQ(w.reporter.last_status(), "status 1: Device is on.");
-    EXPECT_EQ(rate_at(sim, "cmd I"), "9600 baud");
-    EXPECT_EQ(rate_at(sim, "cmd Q"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("cmd I"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("cmd Q"), "9600 baud");
 
     // SMALL.PJV: one block, mostly FF padding, which the line must carry doubled and undoubled.
     w.select("SMALL.PJV");
@@ -238,9 +214,9 @@ TEST_F(Ser2netTest, MainWindowFindsQueriesAndUploadsThroughTheServer) {
     EXPECT_TRUE(w.reporter.boxes().isEmpty()) << w.trace();
     EXPECT_TRUE(flashed_release(releases, dumps, {"TINY"}));
     // The device commands ran at the configured rate, the transfer at 38400 on the projector's line.
-    EXPECT_EQ(rate_at(sim, "cmd U"), "9600 baud");
-    EXPECT_EQ(rate_at(sim, "msg 1 "), "38400 baud");
-    EXPECT_EQ(rate_at(sim, "msg 7 "), "38400 baud");
+    EXPECT_EQ(sim.rate_at("cmd U"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("msg 1 "), "38400 baud");
+    EXPECT_EQ(sim.rate_at("msg 7 "), "38400 baud");
 }
 
 TEST_F(Ser2netTest, ServerStoppedMidTransferIsAReportedFailure) {

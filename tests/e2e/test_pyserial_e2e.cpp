@@ -63,14 +63,8 @@ TEST(PyserialServer, FindAndUploadThroughTheServer) {
     EXPECT_EQ(upload.code, 0) << upload.err.join('\n').toStdString();
     EXPECT_TRUE(flashed_release(releases, dumps, {"TINY"}));
     // The device commands ran at the configured rate, the transfer at 38400 on the projector's line.
-    QString rate, rate_at_identity, rate_at_transfer;
-    for (const QString& l : lines_of(sim.log())) {
-        if (l.startsWith("line at ")) rate = l.mid(8);
-        if (l.contains("cmd I") && rate_at_identity.isEmpty()) rate_at_identity = rate;
-        if (l.contains("msg 7 ") && rate_at_transfer.isEmpty()) rate_at_transfer = rate;
-    }
-    EXPECT_EQ(rate_at_identity, "9600 baud");
-    EXPECT_EQ(rate_at_transfer, "38400 baud");
+    EXPECT_EQ(sim.rate_at("cmd I"), "9600 baud");
+    EXPECT_EQ(sim.rate_at("msg 7 "), "38400 baud");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// The program itself against projector-sim on a pseudo-terminal: whole uploads, the files the
-// projector received, the exit status of each ending and the lines on standard error. (A
-// transfer that fails is the device server test's, tests/e2e/test_main_window_e2e.cpp.)
+// The program itself against projector-sim on a pseudo-terminal: the exit status of each ending
+// and the last line on standard error. (A whole upload is the device server tests' and the fleet
+// tests', tests/e2e and test_fleet_control.cpp; a transfer that fails is the device server
+// test's, tests/e2e/test_main_window_e2e.cpp.)
 
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
@@ -9,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,9 +27,6 @@ using Sim = SimProcess;
 
 const QString kSuccess = "The operating system has been uploaded successfully!";
 const QString kConfirmed = "Are you sure you want to upload version 01.05 to the Orvelle device selected? [y/N] y";
-const QString kStarting = "Starting upload...";
-const QString kPowerOff = "Device must be powered off to enter upload mode.  Is it ok to turn device off? [y/N] y";
-const QStringList kDemo = {"BOOT", "MAIN", "DATA"};
 
 // The report on standard output (--report -), by port: outcome, exit status, last message.
 std::map<QString, QString> reported(const ProgramResult& r) {
@@ -48,7 +45,6 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         ASSERT_EQ(QProcess::execute(QStringLiteral(SAMPLE_RELEASE_PATH), {rel()}), 0);
-        ASSERT_TRUE(QDir().mkpath(dump()));
         ASSERT_TRUE(QDir().mkpath(config()));
     }
     void TearDown() override {
@@ -57,7 +53,6 @@ protected:
     }
     QString path(const QString& name) const { return dir.filePath(name); }
     QString rel() const { return path("rel"); }
-    QString dump() const { return path("dump"); }
     QString config() const { return path("config"); }
     QString port(int n = 0) const { return path(QStringLiteral("port%1").arg(n)); }
     ProgramResult run(const QStringList& args) const { return run_program(args, config()); }
@@ -65,29 +60,6 @@ protected:
 
     QTemporaryDir dir;
 };
-
-TEST_F(Program, NormalUploadThroughStandbyAndCoolDownThenEmergencyUploads) {
-    Sim sim(port(), {"--cooldown", "1", "--dump", dump()});
-    ASSERT_TRUE(sim.ready());
-    const ProgramResult r =
-        run({"--yes", "--port", port(), "--dir", rel(), "--test-poll-interval-ms", "100", "DEMO.PJV"});
-    EXPECT_EQ(r.code, 0);
-    const QStringList m = r.messages();
-    ASSERT_GE(m.size(), 6);
-    EXPECT_EQ(m.mid(0, 4), (QStringList{kConfirmed, kStarting, kPowerOff,
-                                        "This projector needs time to cool down before it can start receiving the "
-                                        "operating system from the pc."}));
-    for (const QString& l : m.mid(4, m.size() - 5)) EXPECT_TRUE(l.startsWith("Remaining Time: 0 min "));
-    EXPECT_EQ(m.last(), kSuccess);
-    EXPECT_EQ(r.err.filter("Uploaded 100%").size(), 1);
-    EXPECT_TRUE(flashed_release(rel(), dump(), kDemo));
-
-    // The emergency road says nothing but its result; the release's name is found in any case.
-    const ProgramResult e = run({"--emergency", "--port", port(), "--dir", rel(), "small.pjv"});
-    EXPECT_EQ(e.code, 0);
-    EXPECT_EQ(e.messages(), QStringList{kSuccess});
-    EXPECT_TRUE(flashed_release(rel(), dump(), QStringList{"TINY"} + kDemo));
-}
 
 TEST_F(Program, CtrlCDuringTheCoolDownCancelsWithExitFive) {
     Sim sim(port(), {"--cooldown", "60"});
@@ -112,7 +84,6 @@ TEST_F(Program, ExitStatusOfPortDeviceReleaseAndAnswerFailures) {
         QString last;
     } cases[] = {
         {QStringList{"--yes", "--port", port(9)} + upload, 3, "Unable to connect to serial port."},
-        {{"--port", port(9), "--status"}, 3, "Unable to communicate with serial port."},
         {QStringList{"--yes", "--port", port(1)} + upload, 4, "Unable to turn device off."},
         {QStringList{"--port", port(1)} + upload, 7, kConfirmed.chopped(1) + "n"},
         {{"--port", port(1), "DEMO.PJV"}, 2,
@@ -129,18 +100,6 @@ TEST_F(Program, ExitStatusOfPortDeviceReleaseAndAnswerFailures) {
         }
         EXPECT_EQ(err.value(err.size() - 1), c.last);
     }
-}
-
-TEST_F(Program, AFleetWithAFailureEndsWithExitEight) {
-    const QString good_dump = path("good");
-    ASSERT_TRUE(QDir().mkpath(good_dump));
-    Sim good(port(1), {"--state", "standby", "--dump", good_dump});
-    Sim refusing(port(2), {"--fault", "refuse-standby"});
-    ASSERT_TRUE(good.ready() && refusing.ready());
-    const ProgramResult r = run({"--yes", "--port", port(1), "--port", port(2), "--dir", rel(), "DEMO.PJV"});
-    EXPECT_EQ(r.code, 8);
-    EXPECT_TRUE(flashed_release(rel(), good_dump, kDemo));
-    EXPECT_EQ(r.out.size(), 3);  // the summary
 }
 
 TEST_F(Program, SkipCurrentLeavesAProjectorOnTheReleaseAlone) {

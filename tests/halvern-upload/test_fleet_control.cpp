@@ -6,6 +6,7 @@
 
 #include "tests/support/ProgramRun.h"
 #include "tests/support/RecordingReporter.h"  // PrintTo for QString
+#include "tests/support/ReportFile.h"
 #include "tests/support/SimProcess.h"
 
 #include <gtest/gtest.h>
@@ -101,17 +102,7 @@ protected:
                                      "100", "--report", report(), release};
     }
     // The report's lines by port ("" for the fleet's own line).
-    std::map<QString, QJsonObject> lines() const {
-        std::map<QString, QJsonObject> by_port;
-        QFile file(report());
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        for (const QByteArray& line : file.readAll().split('\n'))
-            if (!line.isEmpty()) {
-                const QJsonObject json = QJsonDocument::fromJson(line).object();
-                by_port[json.value("port").toString()] = json;
-            }
-        return by_port;
-    }
+    std::map<QString, QJsonObject> lines() const { return report_by_port(report()); }
     void expect_outcome(const QString& port, const QString& outcome, int exit) const {
         SCOPED_TRACE(port.toStdString());
         const auto all = lines();
@@ -119,11 +110,7 @@ protected:
         EXPECT_EQ(all.at(port).value("outcome").toString(), outcome);
         EXPECT_EQ(all.at(port).value("exit").toInt(), exit);
     }
-    QStringList fleet_questions() const {
-        QStringList asked;
-        for (const QJsonValue& v : lines()[""].value("messages").toArray()) asked << v.toString();
-        return asked;
-    }
+    QStringList fleet_questions() const { return messages_of(lines()[""]); }
 
     QTemporaryDir dir;
 };

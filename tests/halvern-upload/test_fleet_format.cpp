@@ -22,23 +22,14 @@
 namespace halvern::cli {
 namespace {
 
-TEST(FleetFormat, TableColumnsFollowTheLongestCellAndLinesFitTheTerminal) {
-    PortRow a;
-    a.port = "/dev/ttyUSB0";
-    a.model = "PX-5";
-    a.version = "01.00";
-    a.phase = Phase::Uploading;
-    a.percent = 7;
-    a.time_left = "4:10";
+// (The table's columns and widths are test_fleet_output.cpp's.) A projector that never said
+// what it is shows dashes.
+TEST(FleetFormat, AnUnidentifiedProjectorShowsDashesInTheTable) {
     PortRow b;
     b.port = "COM2";
     b.phase = Phase::Failed;
     b.message = "Unable to find any devices connect to this computer.";
-    EXPECT_EQ(table_lines({a, b}, 200),
-              (QStringList{"PORT          MODEL  O/S    PHASE", "/dev/ttyUSB0  PX-5   01.00  uploading   7% 4:10 left",
-                           "COM2          -      -      failed: Unable to find any devices connect to this computer."}));
-    // A line as long as the terminal would wrap and spoil the redraw: one column is kept free.
-    for (const QString& line : table_lines({a, b}, 40)) EXPECT_LE(line.size(), 39);
+    EXPECT_EQ(table_lines({b}, 200).value(1), "COM2  -      -    failed: Unable to find any devices connect to this computer.");
 }
 
 TEST(FleetFormat, InnermostMessageOfAChain) {

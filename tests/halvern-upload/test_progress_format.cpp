@@ -36,7 +36,7 @@ TEST(ProgressFormat, Lines) {
     const ProgressSample half{50, 100, 3840, 1000};
     EXPECT_EQ(progress_bar_line(half, 10), QStringLiteral("[#####.....]  50%  3.8 kB  3.8 kB/s  0:01 left"));
     EXPECT_EQ(progress_bar_line({0, 100, 0, 0}, 4), QStringLiteral("[....]   0%  0 B  -  --:-- left"));
-    EXPECT_EQ(progress_bar_line({100, 100, 0, 0}, 4), QStringLiteral("[####] 100%  0 B  -  --:-- left"));
+    EXPECT_EQ(progress_bar_line({100, 100, 1000, 0}, 4), QStringLiteral("[####] 100%  1.0 kB  -  --:-- left"));
     EXPECT_EQ(percent_done({130, 100, 0, 0}), 100);  // a value past the maximum never reads above 100%
     EXPECT_EQ(progress_plain_line(half), QStringLiteral("Uploaded  50%, 3.8 kB, 3.8 kB/s, 0:01 left"));
 }

@@ -4,7 +4,6 @@
 #include "image/VersionControl.h"
 
 #include "VersionFileBuilder.h"
-#include "tests/support/NonRegularFiles.h"
 #include "tests/support/RecordingReporter.h"
 #include "tests/support/SRecords.h"
 
@@ -112,7 +111,7 @@ TEST(CheckRelease, BoxChainsOfTheFirstFault) {
     const QString read_error = "Error during read of B.mot file.";
     const struct {
         const char* what;
-        QByteArray b_text;  // the content of B.mot ("fifo": a link to a FIFO, "": no file)
+        QByteArray b_text;  // the content of B.mot ("": no file)
         QStringList boxes;
         int files_read;
     } cases[] = {
@@ -120,20 +119,16 @@ TEST(CheckRelease, BoxChainsOfTheFirstFault) {
         {"damaged record in the second file", damaged,
          {"Motorola format error.  Line 2 of B.mot holds a character that is not a hexadecimal digit.", read_error}, 1},
         {"missing file", "", {kMissing.arg("B")}, 0},
-        {"link to a FIFO", "fifo", {kMissing.arg("B")}, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
         VersionFileBuilder::write_file(dir.path(), "A.mot", good);
-        if (c.b_text == "fifo")
-            make_link(dir.path(), "B.mot", make_fifo(dir.path(), "b.fifo"));
-        else if (!c.b_text.isEmpty())
+        if (!c.b_text.isEmpty())
             VersionFileBuilder::write_file(dir.path(), "B.mot", c.b_text);
         const QString release =
             VersionFileBuilder().entry(0, "A", 0x1000, 0x10FF).entry(3, "B", 0x1000, 0x10FF).write(dir.path(), "R.PJV");
 
-        Watchdog watchdog(c.what);
         RecordingReporter reporter;
         std::vector<ReleaseFileCheck> files;
         EXPECT_EQ(check_release(release, dir.path(), reporter, &files), c.boxes.isEmpty());

@@ -184,8 +184,8 @@ TEST_F(UploadLinkTest, WhatCannotBeSentIsRefusedBeforeAnythingIsSent) {
          {"The device gave a block message size of 20 bytes, which leaves no room for data.  Unable to send ABC.mot file."}},
         {0, 99,
          {"The device gave a block message size of 0 bytes, which leaves no room for data.  Unable to send ABC.mot file."}},
-        {30, 2560,
-         {"File ABC.mot needs 257 blocks of 10 bytes, more than the 255 a file may have.  Unable to send ABC.mot file."}},
+        {30, 2559,  // 256 blocks: one more than a block number can count
+         {"File ABC.mot needs 256 blocks of 10 bytes, more than the 255 a file may have.  Unable to send ABC.mot file."}},
         {16384, 0xFFFFF,
          {"The blocks of ABC.mot file (65 of 16364 bytes) would reach past the image buffer.  Unable to send ABC.mot file."}},
         {120, 99, {"Motorola file ABC.MOT is missing.  Unable to continue processing.", "Error during read of ABC.mot file."}},

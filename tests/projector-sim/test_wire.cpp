@@ -50,17 +50,4 @@ TEST(ProjectorSimWire, WorkedExamples) {
         {encode_frame(begin), hex_bytes("E3 57 01 01 01 03 01 01 00 1B 01 01 03 01 01 00 00 00 00 00 00 01 64 00 00 7A CE")},
     };
     for (std::size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].got, cases[i].want) << i;
-
-    const Bytes six = hex_bytes("A5 3C 53 07 00 3B");
-    auto r = decode_request(six.data());
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->code, 0x53);
-    EXPECT_EQ(r->number, 7);
-    EXPECT_FALSE(decode_request(hex_bytes("A5 3C 53 07 00 3C").data()));
-    auto decoded = decode_frame(cases[6].want, nullptr);
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->data, open_upload);
-    auto m = decode_message(decoded->data, nullptr);
-    ASSERT_TRUE(m);
-    EXPECT_EQ(m->code, 1);
 }

@@ -58,11 +58,14 @@ public:
     int opens = 0;   // successful opens
     int closes = 0;  // close_port calls
 
-    static Step status(std::uint8_t status_byte, std::int32_t result = kOk, int bcd20 = -1, int bcd21 = -1) {
+    // also: called as the reply is filled (a Ctrl-C that comes with it, a file that goes).
+    static Step status(std::uint8_t status_byte, std::int32_t result = kOk, int bcd20 = -1, int bcd21 = -1,
+                       std::function<void()> also = {}) {
         return Step{result, [=](DeviceReply& r) {
                         r[19] = status_byte;
                         if (bcd20 >= 0) r[20] = static_cast<std::uint8_t>(bcd20);
                         if (bcd21 >= 0) r[21] = static_cast<std::uint8_t>(bcd21);
+                        if (also) also();
                     }};
     }
 

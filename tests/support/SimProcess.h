@@ -53,6 +53,16 @@ public:
             err_ += process_.readAllStandardError();
         return err_ += process_.readAllStandardError();
     }
+    // The rate the line ran at when the first log line containing `what` was written (the
+    // simulator paces its line at the rate set on it, and logs every change of it).
+    QString rate_at(const QByteArray& what) {
+        QString rate;
+        for (const QByteArray& l : log().split('\n')) {
+            if (l.contains(what)) return rate;
+            if (l.startsWith("line at ")) rate = QString::fromLatin1(l.mid(8));
+        }
+        return QStringLiteral("(no '%1' logged)").arg(QString::fromLatin1(what));
+    }
 
 private:
     QProcess process_;
