@@ -58,7 +58,7 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
         }
         const bool takes_value = argument == QLatin1String("--port") || argument == QLatin1String("--baud") ||
                                  argument == QLatin1String("--dir") || argument == QLatin1String("--ports") ||
-                                 argument == QLatin1String("--report") ||
+                                 argument == QLatin1String("--report") || argument == QLatin1String("--jobs") ||
                                  argument == QLatin1String("--test-poll-interval-ms") ||
                                  argument == QLatin1String("--test-read-timeout-ms");
         QString value;
@@ -103,6 +103,8 @@ ParsedArguments parse_arguments(const QStringList& arguments) {
             const auto ms = positive_number(value);
             if (!ms) return fail(QStringLiteral("%1 takes a number of milliseconds").arg(argument));
             options.read_timeout_ms = *ms;
+        } else if (argument == QLatin1String("--jobs")) {
+            if (!(options.jobs = positive_number(value))) return fail(QStringLiteral("--jobs takes a number"));
         } else if (argument == QLatin1String("--yes")) {
             options.yes = true;
         } else if (argument == QLatin1String("--emergency")) {

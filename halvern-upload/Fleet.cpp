@@ -74,6 +74,8 @@ struct PortRoad {
     CoolDownFace cool_down;
     // Before the upload, with the model and version the search found (empty without a search).
     std::function<void(const QString& model, const QString& version)> before_upload = [](const QString&, const QString&) {};
+    // Once the upload command has ended, whatever it came to: the line is free for another.
+    std::function<void()> after_upload = [] {};
 };
 
 struct PortResult {
@@ -121,7 +123,9 @@ PortResult run_port(const PortRoad& road) {
         CoolDownWait wait(road.library, state, road.chain);
         wait_out_cool_down(wait, interval, road.cool_down);
     };
-    return ended(run_upload(connection, road.chain, road.view, request).outcome);
+    const Outcome uploaded = run_upload(connection, road.chain, road.view, request).outcome;
+    road.after_upload();
+    return ended(uploaded);
 }
 
 // What a port came to, as the summary and the report say it.
@@ -206,6 +210,7 @@ struct Port {
     bool settled = false;        // past the point where it could ask to be powered off
     bool asking = false;         // waits for the answer to the power-off question
     bool transferring = false;   // past the safe point: upload mode requested (or the emergency road opened)
+    bool holds_slot = false;     // counts against --jobs until its transfer ends
     bool cut = false;            // a stop on request ended its road before the safe point
     bool finished = false;
     bool reported = false;       // its report line is written
@@ -219,8 +224,10 @@ enum StopLevel { kGoOn = 0, kSafeStop = 1, kStopAll = 2 };
 
 class Fleet {
 public:
-    Fleet(bool plain, bool ask_power_off, const RunClock& clock)
-        : plain_(plain), ask_power_off_(ask_power_off), clock_(clock) {}
+    // max_transfers: at most that many ports past the safe point and not yet through their
+    // transfer (0: no limit).
+    Fleet(bool plain, bool ask_power_off, int max_transfers, const RunClock& clock)
+        : plain_(plain), ask_power_off_(ask_power_off), max_transfers_(max_transfers), clock_(clock) {}
 
     std::mutex mutex;
     std::condition_variable changed;  // a port may go on: an answer, a closed question or a stop
@@ -272,19 +279,43 @@ public:
     }
 
     // The safe point: a projector is safe until it is put into upload mode. While a question of
-    // the fleet is open it waits here (those cooling down cool on and then wait); a stop keeps
-    // it out. True: it goes on into upload mode.
+    // the fleet is open it waits here (those cooling down cool on and then wait), and while
+    // every transfer slot is taken it is queued here; a stop keeps it out. True: it goes on
+    // into upload mode, holding a slot until end_transfer.
     bool enter_upload_mode(Port& port) {
         std::unique_lock lock(mutex);
-        if (question_waits() && !stopping(port)) {
-            port.row.phase = Phase::Asking;
-            note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
-            changed.wait(lock, [&] { return !question_waits() || stopping(port); });
-            port.row.phase = Phase::Preparing;
+        bool held = false, queued = false;
+        for (;;) {
+            if (stopping(port)) return false;
+            if (question_waits()) {
+                if (!held) note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
+                held = true;
+                port.row.phase = Phase::Asking;
+            } else if (max_transfers_ > 0 && transfers_ >= max_transfers_) {
+                if (!queued) note_locked(port, QStringLiteral("Queued before upload mode until a transfer ends."));
+                queued = true;
+                port.row.phase = Phase::Queued;
+            } else {
+                break;
+            }
+            changed.wait(lock);
         }
-        if (stopping(port)) return false;
+        if (held || queued) port.row.phase = Phase::Preparing;
         port.transferring = true;
+        port.holds_slot = true;
+        ++transfers_;
         return true;
+    }
+    // The port's transfer has ended (or its road did): its slot goes to a queued port.
+    void end_transfer(Port& port) {
+        std::lock_guard lock(mutex);
+        end_transfer_locked(port);
+    }
+    void end_transfer_locked(Port& port) {
+        if (!port.holds_slot) return;
+        port.holds_slot = false;
+        --transfers_;
+        changed.notify_all();
     }
 
     // Waits ms milliseconds; true (at once) when the port is to stop.
@@ -303,8 +334,10 @@ private:
     }
     bool plain_;
     bool ask_power_off_;
+    int max_transfers_;
     const RunClock& clock_;
     int asking_ = 0;
+    int transfers_ = 0;  // ports holding a transfer slot
 };
 
 // The device library of one port: every call goes to the port's own library. The first call
@@ -486,6 +519,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
         });
         library.begin_road();
     };
+    road.after_upload = [&] { fleet.end_transfer(port); };
     road.cool_down.begins = [&] {
         fleet.update(port, [](Port& p) {
             p.row.phase = Phase::CoolingDown;
@@ -504,6 +538,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     const PortResult result = run_port(road);
 
     std::lock_guard lock(fleet.mutex);
+    fleet.end_transfer_locked(port);
     PortOutcome& o = port.outcome;
     o.model = result.model;
     o.version = result.version;
@@ -661,7 +696,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         return kExitDeclined;
     }
 
-    Fleet fleet(!terminal, answers != Answers::Yes, clock);
+    Fleet fleet(!terminal, answers != Answers::Yes, options.jobs.value_or(0), clock);
     const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);

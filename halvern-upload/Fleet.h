@@ -41,6 +41,10 @@ struct FleetJob {
 // mode any more, the transfers under way finish; a second SIGTERM stops them too. SIGHUP: the
 // run goes on without its terminal. While any question of the fleet waits for its answer no
 // projector is put into upload mode; everything else goes on.
+//
+// --jobs N (several ports only): at most N transfers at once. A port that finds them all
+// taken is queued at the safe point, with everything before upload mode done, until one of
+// them ends; a stop on request ends it there (stopped).
 int run_fleet(const Options& options, const FleetJob& job, Environment& env);
 
 // The fleet's own questions with their answers, in the order asked, as the run's one record

@@ -14,7 +14,7 @@
 
 namespace halvern::cli {
 
-enum class Phase { Waiting, Identifying, Preparing, Asking, CoolingDown, Uploading, Closing, Done, Failed, Declined, Cancelled };
+enum class Phase { Waiting, Identifying, Preparing, Asking, CoolingDown, Queued, Uploading, Closing, Done, Failed, Declined, Cancelled };
 
 // One line of the live table.
 struct PortRow {
