@@ -234,6 +234,7 @@ public:
     std::deque<QString> plain_lines;  // for standard error, without a terminal
     std::optional<bool> power_off_answer;
     bool question_open = false;       // while a question of the fleet waits, no port passes the safe point
+    std::atomic<int> ended{0};        // ports that have finished their road
     std::atomic<int> stop_level{kGoOn};
 
     // A line of the port for the plain output (a message, the cool-down time, progress).
@@ -550,6 +551,8 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     port.row.phase = final_phase(o);
     port.settled = true;
     port.finished = true;
+    ++fleet.ended;
+    interrupt::wake_up();  // the main thread sees the end at once, not at its next look
 }
 
 // The questions of the fleet, asked by the main thread while the ports go on: the prompt is
@@ -700,6 +703,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
+    interrupt::wake_descriptor();  // made before any port can wake the main thread through it
     for (const auto& p : ports) {
         Port* port = p.get();
         threads.emplace_back(QThread::create([&, port] {
@@ -757,6 +761,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     int terminations_seen = 0;
 
     for (;;) {
+        const int ended = fleet.ended.load();
         int asking = 0;
         bool all_settled = true, all_finished = true, transferring = false;
         {
@@ -808,7 +813,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         if (questions.open()) {
             const FleetQuestions::Kind kind = questions.kind();
             if (const std::optional<bool> yes = questions.poll(250)) answered(kind, *yes);
-        } else {
+        } else if (fleet.ended.load() == ended) {  // a port that ended since the look above woke nobody
             interrupt::sleep_until_signal(250);
         }
     }
