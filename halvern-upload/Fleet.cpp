@@ -51,6 +51,8 @@ struct PortRoad {
     std::function<void(const QString& model, const QString& version)> before_upload = [](const QString&, const QString&) {};
     // The detail of the port's road (a frame sent again): its log and -v.
     std::function<void(const QString&)> detail = [](const QString&) {};
+    // Once the upload command has ended, whatever it came to: the line is free for another.
+    std::function<void()> after_upload = [] {};
 };
 
 struct PortResult {
@@ -105,6 +107,7 @@ PortResult run_port(const PortRoad& road) {
         wait_out_cool_down(wait, interval, road.cool_down);
     };
     const Outcome uploaded = run_upload(connection, road.chain, road.view, request).outcome;
+    road.after_upload();
     if (uploaded != Outcome::Uploaded || !road.options.verify_seconds) return ended(uploaded);
     return ended(verify_restart(connection, road.chain, release_version, *road.options.verify_seconds, interval,
                                 road.restart));
@@ -214,6 +217,7 @@ struct Port {
     bool asking = false;         // waits for the answer to the power-off question
     bool transferring = false;   // past the safe point: upload mode requested (or the emergency road opened)
     bool verifying = false;      // its transfer is over; waits for the projector to come back (--verify)
+    bool holds_slot = false;     // counts against --jobs until its transfer ends
     bool cut = false;            // a stop on request ended its road before the safe point
     bool finished = false;
     bool reported = false;       // its report line is written
@@ -234,8 +238,10 @@ enum StopLevel { kGoOn = 0, kSafeStop = 1, kStopAll = 2 };
 
 class Fleet {
 public:
-    Fleet(bool plain, bool ask_power_off, const RunClock& clock, Options::Verbosity verbosity)
-        : plain_(plain), ask_power_off_(ask_power_off), clock_(clock),
+    // max_transfers: at most that many ports past the safe point and not yet through their
+    // transfer (0: no limit).
+    Fleet(bool plain, bool ask_power_off, int max_transfers, const RunClock& clock, Options::Verbosity verbosity)
+        : plain_(plain), ask_power_off_(ask_power_off), max_transfers_(max_transfers), clock_(clock),
           shown_(verbosity == Options::Verbosity::Quiet     ? Shown::Failure
                  : verbosity == Options::Verbosity::Verbose ? Shown::Detail
                                                             : Shown::Ordinary) {}
@@ -245,6 +251,7 @@ public:
     std::deque<QString> plain_lines;  // for standard error, without a terminal
     std::optional<bool> power_off_answer;
     bool question_open = false;       // while a question of the fleet waits, no port passes the safe point
+    std::atomic<int> ended{0};        // ports that have finished their road
     std::atomic<int> stop_level{kGoOn};
 
     // A line of the port for the plain output (a message, the cool-down time, progress).
@@ -299,19 +306,43 @@ public:
     }
 
     // The safe point: a projector is safe until it is put into upload mode. While a question of
-    // the fleet is open it waits here (those cooling down cool on and then wait); a stop keeps
-    // it out. True: it goes on into upload mode.
+    // the fleet is open it waits here (those cooling down cool on and then wait), and while
+    // every transfer slot is taken it is queued here; a stop keeps it out. True: it goes on
+    // into upload mode, holding a slot until end_transfer.
     bool enter_upload_mode(Port& port) {
         std::unique_lock lock(mutex);
-        if (question_waits() && !stopping(port)) {
-            set_phase_locked(port, Phase::Asking);
-            note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
-            changed.wait(lock, [&] { return !question_waits() || stopping(port); });
-            set_phase_locked(port, Phase::Preparing);
+        bool held = false, queued = false;
+        for (;;) {
+            if (stopping(port)) return false;
+            if (question_waits()) {
+                if (!held) note_locked(port, QStringLiteral("Held before upload mode until the question is answered."));
+                held = true;
+                set_phase_locked(port, Phase::Asking);
+            } else if (max_transfers_ > 0 && transfers_ >= max_transfers_) {
+                if (!queued) note_locked(port, QStringLiteral("Queued before upload mode until a transfer ends."));
+                queued = true;
+                set_phase_locked(port, Phase::Queued);
+            } else {
+                break;
+            }
+            changed.wait(lock);
         }
-        if (stopping(port)) return false;
+        if (held || queued) set_phase_locked(port, Phase::Preparing);
         port.transferring = true;
+        port.holds_slot = true;
+        ++transfers_;
         return true;
+    }
+    // The port's transfer has ended (or its road did): its slot goes to a queued port.
+    void end_transfer(Port& port) {
+        std::lock_guard lock(mutex);
+        end_transfer_locked(port);
+    }
+    void end_transfer_locked(Port& port) {
+        if (!port.holds_slot) return;
+        port.holds_slot = false;
+        --transfers_;
+        changed.notify_all();
     }
 
     // The port's transfer is over and confirmed; it waits for the projector to restart, outside
@@ -341,9 +372,11 @@ private:
 
     bool plain_;
     bool ask_power_off_;
+    int max_transfers_;
     const RunClock& clock_;
     Shown shown_;
     int asking_ = 0;
+    int transfers_ = 0;  // ports holding a transfer slot
 };
 
 // The device library of one port: every call goes to the port's own library. The first call
@@ -534,6 +567,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
         });
         library.begin_road();
     };
+    road.after_upload = [&] { fleet.end_transfer(port); };
     road.cool_down.begins = [&] {
         fleet.update(port, [](Port& p) {
             p.row.phase = Phase::CoolingDown;
@@ -554,6 +588,7 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     const PortResult result = run_port(road);
 
     std::lock_guard lock(fleet.mutex);
+    fleet.end_transfer_locked(port);
     PortOutcome& o = port.outcome;
     o.model = result.model;
     o.version = result.version;
@@ -567,6 +602,8 @@ void run_fleet_port(Fleet& fleet, Port& port, const Options& options, const Flee
     fleet.set_phase_locked(port, final_phase(o));
     port.settled = true;
     port.finished = true;
+    ++fleet.ended;
+    interrupt::wake_up();  // the main thread sees the end at once, not at its next look
 }
 
 // The questions of the fleet, asked by the main thread while the ports go on: the prompt is
@@ -717,10 +754,11 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         return kExitDeclined;
     }
 
-    Fleet fleet(!terminal, answers != Answers::Yes, clock, options.verbosity);
+    Fleet fleet(!terminal, answers != Answers::Yes, options.jobs.value_or(0), clock, options.verbosity);
     const PortMap map = PortMap::read(env.settings);  // read once on the main thread: the user's store is not shared
     std::vector<std::unique_ptr<QThread>> threads;
     interrupt::set_guarded(true);
+    interrupt::wake_descriptor();  // made before any port can wake the main thread through it
     for (const auto& p : ports) {
         Port* port = p.get();
         threads.push_back(start_port_thread([&, port] { run_fleet_port(fleet, *port, options, job, env, map, clock); }));
@@ -770,6 +808,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
     int terminations_seen = 0;
 
     for (;;) {
+        const int ended = fleet.ended.load();
         int asking = 0;
         bool all_settled = true, all_finished = true, transferring = false;
         {
@@ -821,7 +860,7 @@ int run_fleet(const Options& options, const FleetJob& job, Environment& env) {
         if (questions.open()) {
             const FleetQuestions::Kind kind = questions.kind();
             if (const std::optional<bool> yes = questions.poll(250)) answered(kind, *yes);
-        } else {
+        } else if (fleet.ended.load() == ended) {  // a port that ended since the look above woke nobody
             interrupt::sleep_until_signal(250);
         }
     }

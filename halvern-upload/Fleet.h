@@ -49,6 +49,10 @@ struct FleetJob {
 // projector is put into upload mode; everything else goes on. A port waiting for its
 // projector to restart (--verify) is past its transfer: every stop ends that wait, outcome
 // not-verified.
+//
+// --jobs N (several ports only): at most N transfers at once. A port that finds them all
+// taken is queued at the safe point, with everything before upload mode done, until one of
+// them ends; a stop on request ends it there (stopped).
 int run_fleet(const Options& options, const FleetJob& job, Environment& env);
 
 // The fleet's own questions with their answers, in the order asked, as the run's one record

@@ -64,6 +64,7 @@ QString phase_name(Phase phase) {
     case Phase::Preparing: return QStringLiteral("preparing");
     case Phase::Asking: return QStringLiteral("waiting for an answer");
     case Phase::CoolingDown: return QStringLiteral("cooling down");
+    case Phase::Queued: return QStringLiteral("queued");
     case Phase::Uploading: return QStringLiteral("uploading");
     case Phase::Closing: return QStringLiteral("closing");
     case Phase::Verifying: return QStringLiteral("verifying");
@@ -94,7 +95,8 @@ QString port_cell(const QString& port, int width) {
 int urgency(Phase phase) {
     switch (phase) {
     case Phase::Failed: return 0;
-    case Phase::Waiting: return 2;
+    case Phase::Waiting:
+    case Phase::Queued: return 2;
     case Phase::Declined:
     case Phase::Cancelled: return 3;
     case Phase::Done: return 4;

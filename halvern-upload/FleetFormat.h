@@ -18,7 +18,8 @@
 namespace halvern::cli {
 
 enum class Phase {
-    Waiting, Identifying, Preparing, Asking, CoolingDown, Uploading, Closing, Verifying, Done, Failed, Declined, Cancelled
+    Waiting, Identifying, Preparing, Asking, CoolingDown, Queued, Uploading, Closing, Verifying, Done, Failed, Declined,
+    Cancelled
 };
 
 // One line of the live table.

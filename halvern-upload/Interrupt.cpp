@@ -128,6 +128,8 @@ int wake_descriptor() {
 
 void clear_wakes() { drain(); }
 
+void wake_up() { wake(); }
+
 bool wait(int ms, bool wake_on_termination) {
     make_pipe();
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);

@@ -40,6 +40,9 @@ void sleep_until_signal(int ms);
 int wake_descriptor();
 // Empties wake_descriptor() of wake-ups whose flag has been taken already.
 void clear_wakes();
+// Ends the waits above without raising any flag: another thread has news for the one that
+// waits (a port of the fleet has ended). Does nothing before the descriptor is made.
+void wake_up();
 
 // Guards the projector for the lifetime of the object, then restores what was before.
 class Guard {

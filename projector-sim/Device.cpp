@@ -1,6 +1,7 @@
 #include "Device.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -33,6 +34,17 @@ std::string strip_mot(const std::string& name) {
         if (ext == ".mot") return name.substr(0, name.size() - 4);
     }
     return name;
+}
+
+// The machine's monotonic clock, the same for every simulator on it: the logs of several
+// projectors tell in which order their uploads began and ended.
+std::string machine_clock() {
+    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    std::ostringstream text;
+    text << std::fixed;
+    text.precision(6);
+    text << " [clock " << s << "]";
+    return text.str();
 }
 }  // namespace
 
@@ -159,7 +171,7 @@ Bytes Projector::handle_request(const Request& r, double now) {
         if (power_ == Power::kStandby) power_ = Power::kUpload;
         if (power_ == Power::kUpload) {
             block[19] = 1;
-            line << "upload mode";
+            line << "upload mode" << machine_clock();
         } else {
             result = 1;
             block[19] = status_byte(now);
@@ -258,6 +270,7 @@ std::optional<Message> Projector::handle_message(const Message& m, double now) {
         if (cfg_.restart_seconds > 0) line << "restarting for " << cfg_.restart_seconds << " s, then ";
         line << "standby, version " << version_;
         if (cfg_.faults.keep_version) line << " (kept, fault)";
+        line << machine_clock();
         log(line.str());
         return std::nullopt;
     default:

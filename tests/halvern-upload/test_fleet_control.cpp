@@ -16,12 +16,16 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -315,6 +319,37 @@ TEST_F(FleetControl, RetryFailedGoesOverOnlyThePortThatFailed) {
     EXPECT_EQ(nothing_left.code, 2);
     EXPECT_EQ(nothing_left.err,
               QStringList{"halvern-upload: the report " + report() + " holds no port that failed with " + rel() + "/SMALL.PJV"});
+}
+
+// --jobs 1: one transfer at a time, by the simulators' clocks from upload mode to the reset;
+// the others are queued before upload mode, and their plain lines say so once.
+TEST_F(FleetControl, OneJobAtATimeQueuesTheOthersBeforeUploadMode) {
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    for (int n = 1; n <= 3; ++n) {
+        sims.push_back(std::make_unique<SimProcess>(port(n), QStringList{"--state", "standby"}));
+        ASSERT_TRUE(sims.back()->ready());
+    }
+    const ProgramResult r = run_program(fleet({"--yes", "--jobs", "1", "--port", port(3)}, "SMALL.PJV"), config());
+    EXPECT_EQ(r.code, 0) << r.err.join('\n').toStdString();
+    std::vector<std::pair<double, double>> uploads;
+    const QRegularExpression clock(R"(\[clock ([0-9.]+)\])");
+    for (const auto& sim : sims) {
+        const QString log = QString::fromUtf8(sim->log());
+        QList<double> at;
+        for (auto it = clock.globalMatch(log); it.hasNext();) at << it.next().captured(1).toDouble();
+        ASSERT_EQ(at.size(), 2) << log.toStdString();
+        uploads.emplace_back(at[0], at[1]);
+    }
+    std::sort(uploads.begin(), uploads.end());
+    for (std::size_t i = 1; i < uploads.size(); ++i) EXPECT_GT(uploads[i].first, uploads[i - 1].second);
+    qsizetype queued = 0;
+    for (int n = 1; n <= 3; ++n) {
+        const qsizetype said = r.err.filter(port(n) + " ").filter("Queued before upload mode until a transfer ends.").size();
+        EXPECT_LE(said, 1);
+        queued += said;
+        expect_outcome(port(n), "uploaded", 0);
+    }
+    EXPECT_GE(queued, 1);
 }
 
 }  // namespace
