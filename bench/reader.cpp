@@ -131,6 +131,7 @@ public:
     bool question(const QString&, const QString&) override { return false; }
     void show_status(int, const QString&) override {}
     void yield() override {}
+    void pause(int) override {}
 };
 
 struct TestFile {
