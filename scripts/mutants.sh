@@ -286,6 +286,31 @@ mutant H09 halvern-upload/GuardedLibrary.cpp "$T_CLI" \
   'if (stopped_ || stop_transfer()) return 0;  // "not sent"' \
   ';'
 
+# ---- a venue's day: the version checks, the retry list, the transfer slots, the inventory ----
+T_SIM="halvern_upload_cli_tests halvern_upload_sim_tests"
+mutant H10 halvern-upload/Restart.cpp "$T_SIM" \
+  'return !shown_version.isEmpty() && shown_version == release_version;' \
+  'return !shown_version.isEmpty();'
+mutant H11 halvern-upload/Report.cpp "$T_SIM" \
+  'failed[port.toString()] = !kWell.contains(outcome);' \
+  'failed[port.toString()] = failed.value(port.toString()) || !kWell.contains(outcome);'
+mutant H12 halvern-upload/Fleet.cpp "$T_SIM" \
+  'max_transfers_ > 0 && transfers_ >= max_transfers_' \
+  'max_transfers_ > 0 && transfers_ > max_transfers_'
+mutant H13 common/Outcome.h "$T_SIM" \
+  'case Outcome::WrongVersion:
+    case Outcome::NoRestart: return kExitNotVerified;' \
+  'case Outcome::WrongVersion: return kExitOk;
+    case Outcome::NoRestart: return kExitNotVerified;'
+mutant H14 halvern-upload/FleetFormat.cpp "$T_SIM" \
+  'return exit_status(o.outcome) == kExitOk;
+                     });' \
+  'return o.outcome == Outcome::Uploaded;
+                     });'
+mutant H15 halvern-upload/Inventory.cpp "$T_SIM" \
+  'return all_answered ? kExitOk : kExitFleetIncomplete;' \
+  'return kExitOk;'
+
 # -----------------------------------------------------------------------------------------
 # Spare mutants: as re-targetable as the others, left out of the default run for time.
 EXTRA=",I02,I03,I07,I14,I16,L02,L07,L10,L11,L16,L17,L18,L19,D04,D05,D09,D11,D13,D15,U06,U09,C03,C05,C06,H05,H06,H07,H08,H09,"
