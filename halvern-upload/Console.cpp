@@ -174,6 +174,14 @@ void StdConsole::redraw_lines(const QStringList& lines) {
     for (const QString& l : lines) block_lines_ += std::max<int>(1, static_cast<int>((l.size() + width - 1) / width));
 }
 
+void StdConsole::line_over_block(const QString& text) {
+    if (can_redraw() && block_lines_ > 0 && !open_line_) {
+        write_all(2, terminal_.up(block_lines_) + terminal_.back_to_line_start + terminal_.erase_to_screen_end);
+        block_lines_ = 0;
+    }
+    line(text);
+}
+
 int StdConsole::columns() const {
     winsize size{};
     if (error_tty_ && ::ioctl(2, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;

@@ -31,6 +31,10 @@ public:
     virtual void redraw_lines(const QStringList& lines) {
         for (const QString& l : lines) line(l);
     }
+    // A line that takes the place of the block drawn last (an answered question of the live
+    // table): the block is erased, the line stays, and the next block is drawn below it.
+    // Without a block drawn in place it is a line.
+    virtual void line_over_block(const QString& text) { line(text); }
     // The width of the terminal of standard error, in characters, and its height in lines.
     virtual int columns() const { return 80; }
     virtual int rows() const { return 24; }
@@ -77,6 +81,7 @@ public:
     void end_prompt(const QString& answer) override;
     void redraw(const QString& text) override;
     void redraw_lines(const QStringList& lines) override;
+    void line_over_block(const QString& text) override;
     int columns() const override;
     int rows() const override;
     bool can_redraw() const override { return terminal_.can_redraw(); }

@@ -626,7 +626,7 @@ public:
         if (answers == Answers::Terminal && interrupt::hung_up()) answers = Answers::No;
         if (answers != Answers::Terminal) {
             const bool yes = answers == Answers::Yes;
-            console_.line(prompt_of(text) + (yes ? QLatin1Char('y') : QLatin1Char('n')));
+            console_.line_over_block(prompt_of(text) + (yes ? QLatin1Char('y') : QLatin1Char('n')));
             asked.push_back({Message::Question, text, 0, yes});
             return yes;
         }
@@ -670,7 +670,7 @@ private:
     bool close(bool yes, const QString& shown) {
         if (table_) {
             console_.hold_echo(false);
-            console_.line(prompt_of(open_->text) + shown);
+            console_.line_over_block(prompt_of(open_->text) + shown);
         } else {
             console_.end_prompt(shown);
         }

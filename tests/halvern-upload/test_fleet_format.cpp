@@ -134,7 +134,8 @@ TEST(FleetFormat, OutcomesOfTheVersionChecks) {
 }
 
 // The table on a terminal: each block is drawn over the last one, a line in between starts a
-// new block below it, and whatever a longer block left is erased.
+// new block below it, and whatever a longer block left is erased. An answered question takes
+// the place of the block it ended, so no copy of the table is left above the next one.
 TEST(FleetConsole, BlocksAreRedrawnInPlace) {
     int pipe_fds[2];
     ASSERT_EQ(::pipe(pipe_fds), 0);
@@ -146,7 +147,9 @@ TEST(FleetConsole, BlocksAreRedrawnInPlace) {
         console.redraw_lines({"PORT", "COM1  identifying"});
         console.redraw_lines({"PORT", "COM1  done", "COM2  done"});
         console.line("question [y/N] y");
-        console.redraw_lines({"T"});
+        console.redraw_lines({"T", "stop? [y/N] "});
+        console.line_over_block("stop? [y/N] n");
+        console.redraw_lines({"U"});
     }
     ::dup2(saved, 2);
     ::close(saved);
@@ -158,7 +161,9 @@ TEST(FleetConsole, BlocksAreRedrawnInPlace) {
     EXPECT_EQ(written, QByteArray("\rPORT\x1b[K\n\rCOM1  identifying\x1b[K\n\x1b[J"
                                   "\x1b[2A\rPORT\x1b[K\n\rCOM1  done\x1b[K\n\rCOM2  done\x1b[K\n\x1b[J"
                                   "question [y/N] y\n"
-                                  "\rT\x1b[K\n\x1b[J"));
+                                  "\rT\x1b[K\n\rstop? [y/N] \x1b[K\n\x1b[J"
+                                  "\x1b[2A\r\x1b[Jstop? [y/N] n\n"
+                                  "\rU\x1b[K\n\x1b[J"));
 }
 
 class Ports : public ::testing::Test {
